@@ -89,7 +89,9 @@ extern "C" {
   X(av_gettime_relative)           \
   X(av_parse_video_size)           \
   X(av_parse_video_rate)           \
-  X(av_parse_time)
+  X(av_parse_time)                 \
+  X(av_opt_find2)                  \
+  X(av_opt_set_defaults2)
 
 #define TARVELLO_AVCODEC_ENTRIES(X)  \
   X(avcodec_version)                 \
@@ -168,7 +170,9 @@ extern "C" {
   X(sws_getContext)                 \
   X(sws_getCachedContext)           \
   X(sws_freeContext)                \
-  X(sws_scale)
+  X(sws_scale)                      \
+  X(sws_isSupportedInput)           \
+  X(sws_isSupportedOutput)
 
 #define TARVELLO_SWRESAMPLE_ENTRIES(X) \
   X(swresample_version)                \

@@ -21,6 +21,9 @@ constexpr const char* kLevelNames[] = {"quiet",   "panic", "fatal",   "error",
 
 // The library level the callback filters with; follows the logger's level once the libraries are bound.
 std::atomic<int> g_applied_library_level{32};
+// avutil's level setter while avutil is bound. It belongs to the process, not to one logger instance: a
+// logger created after another was destroyed must still reach the bound library.
+std::atomic<decltype(&::av_log_set_level)> g_set_library_level{nullptr};
 
 std::mutex g_instance_mutex;  // guards g_instance and g_owned_instance
 TFFLogger* g_instance = nullptr;
@@ -34,7 +37,8 @@ TFFLogger* CurrentInstance() {
   return g_instance;
 }
 
-std::string FormatVa(const char* format, va_list arguments) {
+// The format comes from the libraries' own av_log calls, checked where they were compiled.
+__attribute__((format(printf, 1, 0))) std::string FormatVa(const char* format, va_list arguments) {
   va_list measure;
   va_copy(measure, arguments);
   const int length = std::vsnprintf(nullptr, 0, format, measure);
@@ -125,24 +129,16 @@ void TFFLogger::InstallLibraryCallback(const AvUtilEntries& avutil_entries) {
     throw std::logic_error("the library's logging entry points are not bound");
   }
   avutil_entries.av_log_set_callback(&TFFLogger::LibraryCallback);
-  {
-    std::lock_guard lock(handler_mutex_);
-    set_library_level_ = avutil_entries.av_log_set_level;
-  }
+  g_set_library_level = avutil_entries.av_log_set_level;
   ApplyLevel();
 }
 
 void TFFLogger::ForgetLibrary() {
-  std::lock_guard lock(handler_mutex_);
-  set_library_level_ = nullptr;
+  g_set_library_level = nullptr;
 }
 
 void TFFLogger::ApplyLevel() {
-  decltype(&::av_log_set_level) set_level = nullptr;
-  {
-    std::lock_guard lock(handler_mutex_);
-    set_level = set_library_level_;
-  }
+  const auto set_level = g_set_library_level.load();
   if (set_level == nullptr) return;
   const int library_level = LibraryLevelOf(LogLevel());
   g_applied_library_level = library_level;

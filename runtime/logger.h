@@ -54,7 +54,8 @@ class TFFLogger final : public TFFBaseComponent {
   void ForgetLibrary();
 
   // The callback avutil calls (public so tests can drive it like the library does).
-  static void LibraryCallback(void* context, int level, const char* format, va_list arguments);
+  __attribute__((format(printf, 3, 0))) static void LibraryCallback(void* context, int level,
+                                                                    const char* format, va_list arguments);
 
  private:
   void ApplyLevel();
@@ -62,9 +63,8 @@ class TFFLogger final : public TFFBaseComponent {
 
   std::atomic<TLogLevel> log_level_;
   std::atomic<bool> trigger_in_main_thread_{true};
-  mutable std::mutex handler_mutex_;  // guards on_log_ and set_library_level_
+  mutable std::mutex handler_mutex_;  // guards on_log_
   TLogEvent on_log_;
-  decltype(&::av_log_set_level) set_library_level_ = nullptr;
 };
 
 // The process's logger, created on first use.

@@ -11,11 +11,11 @@ class ManualResetEvent {
  public:
   explicit ManualResetEvent(bool initially_set) : set_(initially_set) {}
 
+  // Notifies while holding the lock: a waiter that sees the event set may destroy it at once (a task's "done"
+  // event), so Set must not touch it after the lock is released.
   void Set() {
-    {
-      std::lock_guard lock(mutex_);
-      set_ = true;
-    }
+    std::lock_guard lock(mutex_);
+    set_ = true;
     changed_.notify_all();
   }
   void Reset() {

@@ -1,0 +1,188 @@
+// One conversion task: its files, its pending options and its run on the calling thread or a worker thread.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "engine/engine_records.h"
+#include "runtime/bitmap.h"
+#include "runtime/generic_options.h"
+#include "runtime/log_source.h"
+#include "runtime/manual_reset_event.h"
+
+namespace engine {
+
+class TCustomFFmpeg;
+
+struct InputFile {
+  std::string FileName;
+};
+
+struct OutputFile {
+  std::string FileName;
+  bool WritesFile = true;  // false for formats that write no file of their own
+};
+
+// Callbacks the component installs; the transcoding raises them with the task as sender.
+using TTaskHookCallback = std::function<void(TCustomFFmpeg& task, runtime::Bitmap& bitmap, int frame_number,
+                                             std::int64_t pts, bool& update, bool& stop_hook)>;
+using TTaskPreviewBitmapCallback = std::function<void(TCustomFFmpeg& task, const runtime::Bitmap& bitmap,
+                                                      int frame_number, std::int64_t pts)>;
+using TTaskProgressCallback = std::function<void(TCustomFFmpeg& task, int file_index, int frame_number,
+                                                 int fps, float quality, float bit_rate, std::int64_t size,
+                                                 std::int64_t current_time, std::int64_t total_duration)>;
+using TTaskTerminateCallback = std::function<void(TCustomFFmpeg& task)>;
+
+class TCustomFFmpeg : public runtime::LogSource {
+ public:
+  TCustomFFmpeg();
+  // Asks a running task to stop and waits for it (serving the main thread's queue), then releases it.
+  ~TCustomFFmpeg() override;
+  TCustomFFmpeg(const TCustomFFmpeg&) = delete;
+  TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
+
+  std::string LogSourceName() const override { return "TFFmpeg"; }
+
+  // Lifecycle, called by the engine component on the main thread.
+  void Reset();
+  // Starts the task once: on a new worker thread (returns true) or, not asynchronous, runs it to its end on
+  // the calling thread (returns false). A task without outputs or inputs terminates at once with the reason.
+  bool Start(bool asynchronous, TThreadPriority priority);
+  void RequestBreak(bool wait);
+  void Stop(bool wait);
+  // Cooperative: the worker halts at its next safe point, makes no progress and raises nothing until resumed.
+  void Pause();
+  void Resume();
+  void SetPreviewFlags(bool preview, bool preview_bitmap);
+  void Release();
+
+  // Opening files (set-up on the main thread before the start). On failure TaskErrorText says why.
+  virtual bool OpenInput(const std::string& file_name);
+  // Returns the new number of outputs, or -1.
+  virtual int OpenOutput(const std::string& file_name, bool join);
+
+  // Options: one named option with its text value; refusals raise FFmpegException.
+  virtual void SetOption(const std::string& name, const std::string& value);
+  // A disc target ("vcd", "svcd", "dvd") with its norm ("pal", "ntsc", "film", "auto") and the norm taken
+  // when "auto" cannot tell.
+  virtual void SetTarget(const std::string& type, const std::string& norm, const std::string& fallback_norm);
+
+  // Run state.
+  bool Running() const { return running_; }
+  bool BreakRequested() const { return break_requested_; }
+  bool Finished() const { return finished_; }
+  bool Terminated() const { return terminated_; }
+  bool Paused() const;
+  bool ExceptionRaised() const { return exception_raised_; }
+  std::string ExceptionMessage() const;
+  const std::string& TaskErrorText() const { return task_error_text_; }
+
+  std::int64_t TotalDuration() const { return total_duration_; }
+  std::int64_t ProgressIntervalUs() const { return progress_interval_us_; }
+  void SetProgressIntervalUs(std::int64_t value) { progress_interval_us_ = value; }
+  std::int64_t PreviewIntervalUs() const { return preview_interval_us_; }
+  bool Preview() const { return preview_; }
+  bool PreviewBitmap() const { return preview_bitmap_; }
+  int Verbosity() const { return verbosity_; }
+  void SetVerbosity(int verbosity) { verbosity_ = verbosity; }
+  bool Join() const { return join_; }
+  void SetJoin(bool join) { join_ = join; }
+  bool RecordingTimeByMax() const { return recording_time_by_max_; }
+  void SetRecordingTimeByMax(bool value) { recording_time_by_max_ = value; }
+  // Creation time of the outputs, seconds since 1970 UTC; kUnsetTime: none.
+  std::int64_t RecTimestamp() const { return rec_timestamp_; }
+  void SetRecTimestamp(std::int64_t seconds) { rec_timestamp_ = seconds; }
+
+  // Library option names set on the task before its real contexts exist.
+  runtime::GenericOptions& GenericOptions() { return generic_options_; }
+
+  const std::vector<InputFile>& InputFiles() const { return input_files_; }
+  const std::vector<OutputFile>& OutputFiles() const { return output_files_; }
+  // Options set so far, in order (name, value).
+  const std::vector<std::pair<std::string, std::string>>& PendingOptions() const { return pending_options_; }
+
+  // Installed by the component; the hook is installed only for outputs that ask for it.
+  TTaskHookCallback OnTaskHook;
+  TTaskPreviewBitmapCallback OnTaskPreviewBitmap;
+  TTaskProgressCallback OnTaskProgress;
+  TTaskTerminateCallback OnTaskTerminate;
+
+ protected:
+  // The conversion itself, on the worker thread (or the caller's in a synchronous run). Throws on a fatal
+  // error; sets Finished when it reached its end without a break. Polls BreakRequested() and calls
+  // WaitWhilePaused() between packets.
+  virtual void Transcode();
+  // A safe point: blocks while the task is paused. Returns false when a stop was requested.
+  bool WaitWhilePaused();
+  void SetFinished(bool finished) { finished_ = finished; }
+  void SetTotalDuration(std::int64_t duration) { total_duration_ = duration; }
+  void SetTaskErrorText(std::string text) { task_error_text_ = std::move(text); }
+  std::vector<InputFile>& MutableInputFiles() { return input_files_; }
+  std::vector<OutputFile>& MutableOutputFiles() { return output_files_; }
+
+ private:
+  void Run();
+  void NotifyTerminate();
+  void TerminateWithoutRunning(const std::string& reason);
+  void ResetDefaults();
+  void WaitForThreads();
+
+  // Run state: written by the main thread (start, stop) and the thread that ends the task.
+  std::atomic<bool> running_{false};
+  std::atomic<bool> break_requested_{false};
+  std::atomic<bool> finished_{false};
+  std::atomic<bool> terminated_{false};
+  std::atomic<bool> has_worker_{false};  // a worker thread runs the task now
+  // Written by the thread that runs the task before it notifies; read after the termination.
+  std::atomic<bool> exception_raised_{false};
+  mutable std::mutex exception_mutex_;  // guards exception_message_
+  std::string exception_message_;
+
+  // Pause: the main thread sets it, the worker waits at its safe points.
+  mutable std::mutex pause_mutex_;  // guards paused_
+  std::condition_variable pause_changed_;
+  bool paused_ = false;
+
+  // Main thread only (set-up before the start, release after the end).
+  std::string task_error_text_;
+  std::vector<InputFile> input_files_;
+  std::vector<OutputFile> output_files_;
+  std::vector<std::pair<std::string, std::string>> pending_options_;
+  int verbosity_ = 1;
+  bool join_ = false;
+  bool recording_time_by_max_ = false;
+  std::int64_t rec_timestamp_ = kUnsetTime;
+  int scaler_flags_ = SWS_BICUBIC;
+  runtime::GenericOptions generic_options_;
+
+  // Set before the start, read by the worker.
+  std::atomic<std::int64_t> total_duration_{-1};
+  std::atomic<std::int64_t> progress_interval_us_{500000};
+  std::atomic<std::int64_t> preview_interval_us_{100000};
+  // Changed under the process's preview lock; read by the worker's preview step.
+  std::atomic<bool> preview_{false};
+  std::atomic<bool> preview_bitmap_{false};
+
+  // The worker thread, and the helper thread that terminates a task stopped before it started. Both are
+  // joined by the main thread (RequestBreak with wait, Stop with wait, the destructor).
+  std::thread worker_;
+  runtime::ManualResetEvent thread_done_{true};
+  std::thread terminate_thread_;
+  runtime::ManualResetEvent terminate_done_{true};
+};
+
+// The task kind the engine component creates.
+class TFFmpeg : public TCustomFFmpeg {
+ public:
+  // Applies option text (name=value lines) of one option group.
+  virtual void ApplyOptionText(const std::string& text, int group);
+};
+
+}  // namespace engine
