@@ -242,11 +242,7 @@ void TCustomVidrel::DoPreviewBitmap(TCustomFFmpeg& task, const runtime::Bitmap& 
   if (!handler) return;
   std::lock_guard lock(preview_lock_);
   preview_info_ = TPreviewInfo{tasks_.IndexOf(task), &bitmap, frame_number, pts};
-  if (trigger_in_main_thread_ && !runtime::IsMainThread()) {
-    runtime::RunOnMainThread([&] { handler(*this, preview_info_); });
-  } else {
-    handler(*this, preview_info_);
-  }
+  RaiseOnEventThread([&] { handler(*this, preview_info_); });
 }
 
 void TCustomVidrel::DoProgress(TCustomFFmpeg& task, int file_index, int frame_number, int fps, float quality,
@@ -262,10 +258,14 @@ void TCustomVidrel::DoProgress(TCustomFFmpeg& task, int file_index, int frame_nu
   progress_info_ =
       TProgressInfo{tasks_.IndexOf(task), file_index,    frame_number, fps, quality, bit_rate, size,
                     current_time,         total_duration};
+  RaiseOnEventThread([&] { handler(*this, &progress_info_); });
+}
+
+void TCustomVidrel::RaiseOnEventThread(const std::function<void()>& call) {
   if (trigger_in_main_thread_ && !runtime::IsMainThread()) {
-    runtime::RunOnMainThread([&] { handler(*this, &progress_info_); });
+    runtime::RunOnMainThread(call);
   } else {
-    handler(*this, &progress_info_);
+    call();
   }
 }
 

@@ -99,6 +99,8 @@ class TCustomVidrel : public runtime::TFFBaseComponent {
 
  private:
   void CheckWorking(const char* operation) const;
+  // Progress and preview events run on the main thread when TriggerEventInMainThread (the caller waits).
+  void RaiseOnEventThread(const std::function<void()>& call);
   void ApplyOutputOptions(TFFmpeg& task, TOutputOptions& options);
   void StartNextTask();
   void AllTasksDone();
