@@ -23,11 +23,4 @@ std::string FloatText(float value) {
   return std::string(text, result.ptr);
 }
 
-std::string ColorText(TColor color) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%02X%02X%02X", color & 0xFFU, (color >> 8) & 0xFFU,
-                (color >> 16) & 0xFFU);
-  return text;
-}
-
 }  // namespace engine

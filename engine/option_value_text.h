@@ -5,15 +5,11 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/engine_records.h"
-
 namespace engine {
 
 // 1500000 -> "1.500000", -250000 -> "-0.250000" (seconds).
 std::string MicrosecondsText(std::int64_t microseconds);
 // Shortest text that reads back as the same float: 0.7 -> "0.7".
 std::string FloatText(float value);
-// 0x00BBGGRR -> "RRGGBB" (hexadecimal, as the pad colour option reads it).
-std::string ColorText(TColor color);
 
 }  // namespace engine

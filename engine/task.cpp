@@ -47,15 +47,13 @@ void TCustomFFmpeg::Reset() {
   finished_ = false;
   terminated_ = false;
   total_duration_ = -1;
-  if (!generic_options_.Allocate(scaler_flags_)) {
+  if (!generic_options_.Allocate(pending_.ScalerFlags)) {
     throw FFmpegException("Cannot allocate the option contexts of the task");
   }
 }
 
 void TCustomFFmpeg::ResetDefaults() {
-  pending_options_.clear();
-  verbosity_ = 1;
-  rec_timestamp_ = kUnsetTime;
+  pending_ = TPendingValues{};
 }
 
 bool TCustomFFmpeg::Start(bool asynchronous, TThreadPriority priority) {
@@ -231,7 +229,7 @@ bool TCustomFFmpeg::OpenInput(const std::string& file_name) {
     task_error_text_ = runtime::OpenErrorText(file_name, AVERROR(EISDIR));
     return false;
   }
-  input_files_.push_back(InputFile{file_name});
+  input_files_.push_back(InputFile{file_name, nullptr});
   return true;
 }
 
@@ -254,27 +252,12 @@ int TCustomFFmpeg::OpenOutput(const std::string& file_name, bool join) {
   }
   ::close(descriptor);
   join_ = join;
-  output_files_.push_back(OutputFile{file_name, true});
+  output_files_.push_back(OutputFile{file_name, true, {}});
   return static_cast<int>(output_files_.size());
-}
-
-void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value) {
-  pending_options_.emplace_back(name, value);
-}
-
-void TCustomFFmpeg::SetTarget(const std::string& type, const std::string& norm,
-                              const std::string& fallback_norm) {
-  pending_options_.emplace_back("target", norm + "-" + type + " (fallback " + fallback_norm + ")");
 }
 
 void TCustomFFmpeg::Transcode() {
   throw FFmpegException("Transcoding is not implemented yet");
-}
-
-void TFFmpeg::ApplyOptionText(const std::string& text, int /*group*/) {
-  if (text.find_first_not_of(" \t\r\n") != std::string::npos) {
-    throw FFmpegException("Option text is not supported yet");
-  }
 }
 
 }  // namespace engine

@@ -12,10 +12,12 @@
 #include <vector>
 
 #include "engine/engine_records.h"
+#include "engine/pending_values.h"
 #include "runtime/bitmap.h"
 #include "runtime/generic_options.h"
 #include "runtime/log_source.h"
 #include "runtime/manual_reset_event.h"
+#include "runtime/media_owners.h"
 
 namespace engine {
 
@@ -23,11 +25,13 @@ class TCustomFFmpeg;
 
 struct InputFile {
   std::string FileName;
+  runtime::InputFormatPtr Format;  // the opened container, once the media layer has opened it
 };
 
 struct OutputFile {
   std::string FileName;
-  bool WritesFile = true;  // false for formats that write no file of their own
+  bool WritesFile = true;               // false for formats that write no file of their own
+  std::vector<AVMediaType> NewStreams;  // "newvideo", "newaudio", "newsubtitle" asked for these
 };
 
 // Callbacks the component installs; the transcoding raises them with the task as sender.
@@ -68,11 +72,19 @@ class TCustomFFmpeg : public runtime::LogSource {
   // Returns the new number of outputs, or -1.
   virtual int OpenOutput(const std::string& file_name, bool join);
 
-  // Options: one named option with its text value; refusals raise FFmpegException.
-  virtual void SetOption(const std::string& name, const std::string& value);
-  // A disc target ("vcd", "svcd", "dvd") with its norm ("pal", "ntsc", "film", "auto") and the norm taken
-  // when "auto" cannot tell.
-  virtual void SetTarget(const std::string& type, const std::string& norm, const std::string& fallback_norm);
+  // Options: one named option with its text value, stored in the pending values or handed to the generic
+  // option contexts. A refused value raises FFmpegException (or ConversionError for a malformed number) and
+  // leaves the pending values as they were.
+  void SetOption(const std::string& name, const std::string& value);
+  // "apre", "vpre", "spre", "fpre": a built-in preset by name (also composed with the pending encoder's name,
+  // "default" with libx264 pending gives "libx264-default") or a preset file.
+  void ApplyPreset(const std::string& option_name, const std::string& value);
+  // A disc target ("vcd", "svcd", "dvd", "dv", "dv50") with its norm ("pal", "ntsc", "film"; anything else
+  // detects it) and the norm taken when detection cannot tell.
+  void SetTarget(const std::string& type, const std::string& norm, const std::string& fallback_norm);
+
+  TPendingValues& Pending() { return pending_; }
+  const TPendingValues& Pending() const { return pending_; }
 
   // Run state.
   bool Running() const { return running_; }
@@ -90,23 +102,20 @@ class TCustomFFmpeg : public runtime::LogSource {
   std::int64_t PreviewIntervalUs() const { return preview_interval_us_; }
   bool Preview() const { return preview_; }
   bool PreviewBitmap() const { return preview_bitmap_; }
-  int Verbosity() const { return verbosity_; }
-  void SetVerbosity(int verbosity) { verbosity_ = verbosity; }
+  int Verbosity() const { return pending_.Verbosity; }
+  void SetVerbosity(int verbosity) { pending_.Verbosity = verbosity; }
   bool Join() const { return join_; }
   void SetJoin(bool join) { join_ = join; }
   bool RecordingTimeByMax() const { return recording_time_by_max_; }
   void SetRecordingTimeByMax(bool value) { recording_time_by_max_ = value; }
-  // Creation time of the outputs, seconds since 1970 UTC; kUnsetTime: none.
-  std::int64_t RecTimestamp() const { return rec_timestamp_; }
-  void SetRecTimestamp(std::int64_t seconds) { rec_timestamp_ = seconds; }
+  // Creation time of the outputs, seconds since 1970 UTC.
+  void SetRecTimestamp(std::int64_t seconds) { pending_.RecTimestamp = seconds; }
 
   // Library option names set on the task before its real contexts exist.
   runtime::GenericOptions& GenericOptions() { return generic_options_; }
 
   const std::vector<InputFile>& InputFiles() const { return input_files_; }
   const std::vector<OutputFile>& OutputFiles() const { return output_files_; }
-  // Options set so far, in order (name, value).
-  const std::vector<std::pair<std::string, std::string>>& PendingOptions() const { return pending_options_; }
 
   // Installed by the component; the hook is installed only for outputs that ask for it.
   TTaskHookCallback OnTaskHook;
@@ -132,6 +141,37 @@ class TCustomFFmpeg : public runtime::LogSource {
   void NotifyTerminate();
   void TerminateWithoutRunning(const std::string& reason);
   void ResetDefaults();
+
+  // Option handlers: each checks its value and stores it, or raises FFmpegException.
+  void SetFormatName(const std::string& value);
+  void SetFrameRate(const std::string& value);
+  void SetFrameSize(const std::string& value);
+  void SetAspectRatio(const std::string& value);
+  void SetPixelFormat(const std::string& value);
+  void SetSampleFormat(const std::string& value);
+  void SetCrop(const std::string& name, const std::string& value);
+  void SetPad(const std::string& name, const std::string& value);
+  void SetPadColor(const std::string& value);
+  void SetQScale(const std::string& value);
+  void SetBitRate(const std::string& name, const std::string& value);
+  void SetCodecName(const std::string& name, const std::string& value);
+  void SetCodecTag(const std::string& name, const std::string& value);
+  void SetMatrix(const std::string& name, const std::string& value);
+  void AddStreamMap(const std::string& value);
+  void AddMetaDataMap(const std::string& value);
+  void AddMetadata(const std::string& value);
+  void SetTime(const std::string& name, const std::string& value);
+  void SetInputTsScale(const std::string& value);
+  void SetPass(const std::string& value);
+  void SetVstats(const std::string& name, const std::string& value);
+  void AddBitstreamFilter(const std::string& name, const std::string& value);
+  void AddFrameHook(const std::string& value);
+  void ParseTarget(const std::string& value);
+  void AddNewStream(const std::string& name, const std::string& value);
+  void SetGeneric(const std::string& name, const std::string& value);
+  // The television norm of a target: "pal", "ntsc" or "film" as given, else taken from the frame rate or
+  // the inputs' video streams, else the fallback.
+  std::string DetectNorm(const std::string& norm, const std::string& fallback_norm);
   void WaitForThreads();
 
   // Run state: written by the main thread (start, stop) and the thread that ends the task.
@@ -154,12 +194,9 @@ class TCustomFFmpeg : public runtime::LogSource {
   std::string task_error_text_;
   std::vector<InputFile> input_files_;
   std::vector<OutputFile> output_files_;
-  std::vector<std::pair<std::string, std::string>> pending_options_;
-  int verbosity_ = 1;
+  TPendingValues pending_;
   bool join_ = false;
   bool recording_time_by_max_ = false;
-  std::int64_t rec_timestamp_ = kUnsetTime;
-  int scaler_flags_ = SWS_BICUBIC;
   runtime::GenericOptions generic_options_;
 
   // Set before the start, read by the worker.

@@ -118,7 +118,8 @@ void TCustomVidrel::ApplyOutputOptions(TFFmpeg& task, TOutputOptions& o) {
   SetIfNotNegative(task, "padbottom", o.PadBottom);
   SetIfNotNegative(task, "padleft", o.PadLeft);
   SetIfNotNegative(task, "padright", o.PadRight);
-  task.SetOption("padcolor", ColorText(o.PadColor));
+  // Colours are plain RGB values here (no system colours to resolve).
+  task.SetOption("padcolor", std::to_string(o.PadColor & 0xFFFFFFU));
   SetIfPositive(task, "g", o.GopSize);
   SetIfPositive(task, "vb", o.VideoBitrate);
   SetIfPositive(task, "maxrate", o.VideoMaxRate);

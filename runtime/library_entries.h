@@ -91,7 +91,10 @@ extern "C" {
   X(av_parse_video_rate)           \
   X(av_parse_time)                 \
   X(av_opt_find2)                  \
-  X(av_opt_set_defaults2)
+  X(av_opt_set_defaults2)          \
+  X(av_opt_get_int)                \
+  X(av_get_pix_fmt_string)         \
+  X(av_get_sample_fmt_string)
 
 #define TARVELLO_AVCODEC_ENTRIES(X)  \
   X(avcodec_version)                 \

@@ -13,6 +13,7 @@ test_packages=(
   googletest libgtest-dev libbenchmark-dev
   ffmpeg          # the ffmpeg/ffprobe tools make fixtures and check outputs in tests
   clang-format    # the format check
+  locales         # locale sources: a test makes a comma-decimal locale with localedef
 )
 
 case "${1:-}" in

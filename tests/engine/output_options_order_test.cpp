@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+#include "engine_test_support.h"
+#include "runtime/library_loader.h"
+
+namespace engine_test {
+namespace {
+
+class OutputOptionsOrder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(vidrel_.LoadMediaLibraries(runtime::ProgramFolder()));
+    folder_ = TestFolder();
+    input_ = MakeFile(folder_ / "input.bin", "input").string();
+    ASSERT_EQ(vidrel_.AddTask(input_), 0) << vidrel_.LastErrorText();
+    engine::InitOutputOptions(options_);
+  }
+
+  bool SetOutput() { return vidrel_.SetOutputFile(0, (folder_ / "out.bin").string(), &options_); }
+  const engine::TPendingValues& Pending() { return vidrel_.Task(0).Pending(); }
+  std::int64_t CodecInt(AVCodecContext* context, const char* name) {
+    std::int64_t value = 0;
+    runtime::avutil().av_opt_get_int(context, name, AV_OPT_SEARCH_CHILDREN, &value);
+    return value;
+  }
+
+  engine::TVidrel vidrel_;
+  engine::TOutputOptions options_;
+  std::filesystem::path folder_;
+  std::string input_;
+};
+
+TEST_F(OutputOptionsOrder, RecordFieldsOverrideTheirOptionText) {
+  options_.VideoCodec = "mpeg4";
+  options_.ExtOptions = "vcodec=libx264\nab=96000\ns=320x240\nvol=512";
+  options_.AudioVolume = 128;
+  ASSERT_TRUE(SetOutput()) << vidrel_.LastErrorText();
+  EXPECT_EQ(Pending().VideoCodecName, "mpeg4");
+  EXPECT_EQ(Pending().AudioVolume, 128);
+  EXPECT_EQ(Pending().FrameWidth, 320) << "the text's size applies when the record gives none";
+  EXPECT_EQ(CodecInt(vidrel_.Task(0).GenericOptions().Audio(), "b"), 96000);
+  EXPECT_EQ(options_.FileName, (folder_ / "out.bin").string());
+}
+
+TEST_F(OutputOptionsOrder, TargetSettingsAreOverriddenByTextAndFields) {
+  options_.Target = 3;
+  options_.TargetNorm = 1;
+  options_.VideoBitrate = 1000000;
+  options_.FrameSize = "704x576";
+  options_.ExtOptions = "ab=192000";
+  ASSERT_TRUE(SetOutput()) << vidrel_.LastErrorText();
+  engine::TFFmpeg& task = vidrel_.Task(0);
+  EXPECT_EQ(CodecInt(task.GenericOptions().Video(), "b"), 1000000);
+  EXPECT_EQ(CodecInt(task.GenericOptions().Audio(), "b"), 192000);
+  EXPECT_EQ(Pending().FrameWidth, 704);
+  EXPECT_EQ(Pending().AudioCodecName, "ac3") << "the target's own settings stay where nothing overrides them";
+  EXPECT_EQ(Pending().FileFormat, "dvd");
+}
+
+TEST_F(OutputOptionsOrder, StreamInfoBecomesMetadataAndCreationTime) {
+  options_.Info.Title = "Holiday";
+  options_.Info.Year = 2009;
+  options_.Info.Timestamp = 0;
+  options_.RecordingTime = 1500000;
+  const auto before = static_cast<std::int64_t>(std::time(nullptr));
+  ASSERT_TRUE(SetOutput()) << vidrel_.LastErrorText();
+  const auto& metadata = Pending().Metadata;
+  ASSERT_EQ(metadata.size(), 2U);
+  EXPECT_EQ(metadata[0], (std::pair<std::string, std::string>{"year", "2009"}));
+  EXPECT_EQ(metadata[1], (std::pair<std::string, std::string>{"title", "Holiday"}));
+  EXPECT_GE(Pending().RecTimestamp, before);
+  EXPECT_EQ(Pending().RecordingTime, 1500000);
+  EXPECT_EQ(vidrel_.Task(0).TotalDuration(), 1500000);
+}
+
+TEST_F(OutputOptionsOrder, ARefusedOptionFailsTheOutputWithItsReason) {
+  options_.ExtOptions = "pass=3";
+  EXPECT_FALSE(SetOutput());
+  EXPECT_EQ(vidrel_.LastErrorText(), "pass number can be only 1 or 2");
+  EXPECT_TRUE(vidrel_.Task(0).OutputFiles().empty());
+}
+
+TEST_F(OutputOptionsOrder, InputOptionsChooseDecodersAndGeneralOptions) {
+  engine::TInputOptions input;
+  engine::InitInputOptions(input);
+  input.ExtOptions = "vcodec=h264\nitsoffset=2\nvpre=ignored";
+  input.StartTime = 2500000;
+  input.ProgramID = 3;
+  ASSERT_EQ(vidrel_.AddTask(input_, &input), 1) << vidrel_.LastErrorText();
+  const engine::TPendingValues& pending = vidrel_.Task(1).Pending();
+  EXPECT_EQ(pending.VideoCodecName, "h264");
+  EXPECT_EQ(pending.InputTsOffset, 2000000);
+  EXPECT_EQ(pending.StartTime, 2500000);
+  EXPECT_EQ(pending.ProgramID, 3);
+}
+
+}  // namespace
+}  // namespace engine_test
