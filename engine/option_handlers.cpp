@@ -362,12 +362,4 @@ void TCustomFFmpeg::AddFrameHook(const std::string& value) {
   pending_.FrameHooks.push_back(value);
 }
 
-void TCustomFFmpeg::AddNewStream(const std::string& name, const std::string& /*value*/) {
-  if (output_files_.empty()) throw FFmpegException("No output file to add a stream to: " + name);
-  const AVMediaType kind = name == "newvideo"   ? AVMEDIA_TYPE_VIDEO
-                           : name == "newaudio" ? AVMEDIA_TYPE_AUDIO
-                                                : AVMEDIA_TYPE_SUBTITLE;
-  output_files_.back().NewStreams.push_back(kind);
-}
-
 }  // namespace engine

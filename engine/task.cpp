@@ -1,10 +1,5 @@
 #include "engine/task.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -16,13 +11,6 @@
 #include "runtime/open_error_text.h"
 
 namespace engine {
-namespace {
-
-bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-}  // namespace
 
 TCustomFFmpeg::TCustomFFmpeg() {
   ResetDefaults();
@@ -199,11 +187,24 @@ void TCustomFFmpeg::SetPreviewFlags(bool preview, bool preview_bitmap) {
 }
 
 void TCustomFFmpeg::Release() {
-  // An output that received nothing is removed rather than left behind as an empty file. Joined outputs
-  // share the first one's file.
-  const std::size_t checked = join_ ? std::min<std::size_t>(1, output_files_.size()) : output_files_.size();
-  for (std::size_t index = 0; index < checked; ++index) {
-    const OutputFile& output = output_files_[index];
+  run_.reset();
+  {
+    // Codec contexts are closed under the lock that serialises every codec open and close of the process.
+    std::lock_guard lock(runtime::CodecLock());
+    for (InputFile& input : input_files_) {
+      for (InputStreamSetup& stream : input.Streams)
+        stream.Decoder.reset();
+    }
+    for (OutputFile& output : output_files_) {
+      for (OutputStreamSetup& stream : output.Streams)
+        stream.Encoder.reset();
+    }
+  }
+  // Each output's muxer goes before its file is closed; an output that received nothing is then removed
+  // rather than left behind as an empty file.
+  for (OutputFile& output : output_files_) {
+    output.Format.reset();
+    output.Io.reset();
     if (!output.WritesFile) continue;
     std::error_code error;
     if (std::filesystem::is_regular_file(output.FileName, error) &&
@@ -214,50 +215,6 @@ void TCustomFFmpeg::Release() {
   output_files_.clear();
   input_files_.clear();
   generic_options_.Release();
-}
-
-bool TCustomFFmpeg::OpenInput(const std::string& file_name) {
-  const int descriptor = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (descriptor < 0) {
-    task_error_text_ = runtime::OpenErrorText(file_name, AVERROR(errno));
-    return false;
-  }
-  struct stat status {};
-  const bool is_directory = ::fstat(descriptor, &status) == 0 && S_ISDIR(status.st_mode);
-  ::close(descriptor);
-  if (is_directory) {
-    task_error_text_ = runtime::OpenErrorText(file_name, AVERROR(EISDIR));
-    return false;
-  }
-  input_files_.push_back(InputFile{file_name, nullptr});
-  return true;
-}
-
-int TCustomFFmpeg::OpenOutput(const std::string& file_name, bool join) {
-  struct stat output_status {};
-  if (::stat(file_name.c_str(), &output_status) == 0) {
-    for (const InputFile& input : input_files_) {
-      struct stat input_status {};
-      if (::stat(input.FileName.c_str(), &input_status) == 0 && SameFile(input_status, output_status)) {
-        task_error_text_ =
-            "Output file '" + file_name + "' is the same file as input '" + input.FileName + "'";
-        return -1;
-      }
-    }
-  }
-  const int descriptor = ::open(file_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (descriptor < 0) {
-    task_error_text_ = "Could not open '" + file_name + "'";
-    return -1;
-  }
-  ::close(descriptor);
-  join_ = join;
-  output_files_.push_back(OutputFile{file_name, true, {}});
-  return static_cast<int>(output_files_.size());
-}
-
-void TCustomFFmpeg::Transcode() {
-  throw FFmpegException("Transcoding is not implemented yet");
 }
 
 }  // namespace engine

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -13,6 +14,8 @@
 
 #include "engine/engine_records.h"
 #include "engine/pending_values.h"
+#include "engine/task_files.h"
+#include "engine/transcode_state.h"
 #include "runtime/bitmap.h"
 #include "runtime/generic_options.h"
 #include "runtime/log_source.h"
@@ -22,17 +25,6 @@
 namespace engine {
 
 class TCustomFFmpeg;
-
-struct InputFile {
-  std::string FileName;
-  runtime::InputFormatPtr Format;  // the opened container, once the media layer has opened it
-};
-
-struct OutputFile {
-  std::string FileName;
-  bool WritesFile = true;               // false for formats that write no file of their own
-  std::vector<AVMediaType> NewStreams;  // "newvideo", "newaudio", "newsubtitle" asked for these
-};
 
 // Callbacks the component installs; the transcoding raises them with the task as sender.
 using TTaskHookCallback = std::function<void(TCustomFFmpeg& task, runtime::Bitmap& bitmap, int frame_number,
@@ -136,6 +128,10 @@ class TCustomFFmpeg : public runtime::LogSource {
   std::vector<InputFile>& MutableInputFiles() { return input_files_; }
   std::vector<OutputFile>& MutableOutputFiles() { return output_files_; }
 
+  // The re-encoding output paths, fed with decoded frames of the input stream `ist`.
+  virtual void VideoOutput(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* frame);
+  virtual void AudioOutput(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* frame);
+
  private:
   void Run();
   void NotifyTerminate();
@@ -174,6 +170,45 @@ class TCustomFFmpeg : public runtime::LogSource {
   std::string DetectNorm(const std::string& norm, const std::string& fallback_norm);
   void WaitForThreads();
 
+  // Output set-up.
+  void NewStream(OutputFile& output, AVMediaType kind);
+  bool SubtitlesConvertible(const AVOutputFormat& format) const;
+
+  // The conversion run, split by stage: set-up, main loop, packets, writing, reporting.
+  void BuildInputTables();
+  void BuildOutputTables();
+  void MapStreams();
+  void SetUpStreamCopy(TOutputStreamState& ost, TInputStreamState& ist);
+  void SetUpEncoding(TOutputStreamState& ost, TInputStreamState& ist);
+  void OpenEncoders();
+  void OpenDecoders();
+  void ApplyMetaDataMaps();
+  void WriteHeaders();
+  void LogStreamMapping();
+  void DumpOutputFormat(int file_index);
+  void MainLoop();
+  // Chooses the input to read next; -1: none (all ended, or a frame limit reached).
+  int ChooseInput(double& smallest_output_time, double& largest_output_time);
+  void FinishRun();
+  // Returns -1 when decoding failed. A null packet ends the stream: the decoder and the encoders it feeds are
+  // drained.
+  int ProcessPacket(TInputStreamState& ist, int ist_index, const AVPacket* packet);
+  int DecodePacket(TInputStreamState& ist, int ist_index, const AVPacket* packet);
+  void DeliverFrame(TInputStreamState& ist, int ist_index, AVFrame* frame);
+  void DecodeSubtitle(TInputStreamState& ist, int ist_index, const AVPacket* packet, int& result);
+  void SubtitleOutput(TOutputStreamState& ost, TInputStreamState& ist, AVSubtitle& subtitle,
+                      std::int64_t pts);
+  void CopyPacket(TOutputStreamState& ost, TInputStreamState& ist, const AVPacket& packet);
+  void DrainEncoder(TOutputStreamState& ost);
+  // Sends the frame (null: end of stream) to the encoder and writes every packet it gives back.
+  void EncodeFrame(TOutputStreamState& ost, const AVFrame* frame);
+  // Takes the packet (timestamps in `time_base`) through the stream's bitstream filters into the muxer.
+  void WritePacket(TOutputStreamState& ost, AVPacket* packet, AVRational time_base);
+  void MuxPacket(TOutputStreamState& ost, AVPacket* packet);
+  void ReportProgress(bool is_last, int file_index);
+  // Encodes what the audio path still holds for the encoder, before the encoder is drained.
+  void FlushAudioOutput(TOutputStreamState& ost);
+
   // Run state: written by the main thread (start, stop) and the thread that ends the task.
   std::atomic<bool> running_{false};
   std::atomic<bool> break_requested_{false};
@@ -198,6 +233,13 @@ class TCustomFFmpeg : public runtime::LogSource {
   bool join_ = false;
   bool recording_time_by_max_ = false;
   runtime::GenericOptions generic_options_;
+  bool video_filters_on_ = false;
+  int current_scaler_flags_ = 0;  // the scaler flags of the run, read from the scaler options
+
+  // The run's tables; the worker's only while it runs.
+  std::unique_ptr<TRunState> run_;
+  int video_frame_counter_ = 0;                // video frames decoded, numbering the hook and preview frames
+  std::vector<std::uint8_t> subtitle_buffer_;  // encoded subtitles, allocated on first use
 
   // Set before the start, read by the worker.
   std::atomic<std::int64_t> total_duration_{-1};

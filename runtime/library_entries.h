@@ -94,7 +94,9 @@ extern "C" {
   X(av_opt_set_defaults2)          \
   X(av_opt_get_int)                \
   X(av_get_pix_fmt_string)         \
-  X(av_get_sample_fmt_string)
+  X(av_get_sample_fmt_string)      \
+  X(av_dict_set_int)               \
+  X(av_channel_layout_from_mask)
 
 #define TARVELLO_AVCODEC_ENTRIES(X)  \
   X(avcodec_version)                 \
@@ -129,7 +131,11 @@ extern "C" {
   X(av_bsf_init)                     \
   X(av_bsf_send_packet)              \
   X(av_bsf_receive_packet)           \
-  X(av_bsf_free)
+  X(av_bsf_free)                     \
+  X(avcodec_decode_subtitle2)        \
+  X(avcodec_encode_subtitle)         \
+  X(avsubtitle_free)                 \
+  X(av_new_packet)
 
 #define TARVELLO_AVFORMAT_ENTRIES(X) \
   X(avformat_version)                \
@@ -152,7 +158,17 @@ extern "C" {
   X(avio_alloc_context)              \
   X(avio_context_free)               \
   X(avio_flush)                      \
-  X(avio_size)
+  X(avio_size)                       \
+  X(avio_read)                       \
+  X(avio_write)                      \
+  X(avio_seek)                       \
+  X(av_seek_frame)                   \
+  X(av_filename_number_test)         \
+  X(av_codec_get_id)                 \
+  X(av_codec_get_tag)                \
+  X(av_sdp_create)                   \
+  X(av_pkt_dump_log2)                \
+  X(av_guess_codec)
 
 #define TARVELLO_AVFILTER_ENTRIES(X) \
   X(avfilter_version)                \

@@ -213,7 +213,7 @@ TEST_F(OptionVocabulary, RefusalsKeepTheirTexts) {
       {"croptop", "10",
        "Vertical crop dimensions are outside the range of the original image.\n"
        "Remember to crop first and scale second."},
-      {"newvideo", "", "No output file to add a stream to: newvideo"},
+      {"newvideo", "", "At least one output file must be specified"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(Refusal(c.name, c.value), c.message) << c.name << "=" << c.value;

@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "engine_test_support.h"
+#include "support/media_fixtures.h"
 #include "runtime/library_loader.h"
 
 namespace engine_test {
@@ -13,12 +14,12 @@ class OutputOptionsOrder : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(vidrel_.LoadMediaLibraries(runtime::ProgramFolder()));
     folder_ = TestFolder();
-    input_ = MakeFile(folder_ / "input.bin", "input").string();
+    input_ = media_test::H264AacMp4().string();
     ASSERT_EQ(vidrel_.AddTask(input_), 0) << vidrel_.LastErrorText();
     engine::InitOutputOptions(options_);
   }
 
-  bool SetOutput() { return vidrel_.SetOutputFile(0, (folder_ / "out.bin").string(), &options_); }
+  bool SetOutput() { return vidrel_.SetOutputFile(0, (folder_ / "out.mkv").string(), &options_); }
   const engine::TPendingValues& Pending() { return vidrel_.Task(0).Pending(); }
   std::int64_t CodecInt(AVCodecContext* context, const char* name) {
     std::int64_t value = 0;
@@ -37,11 +38,15 @@ TEST_F(OutputOptionsOrder, RecordFieldsOverrideTheirOptionText) {
   options_.ExtOptions = "vcodec=libx264\nab=96000\ns=320x240\nvol=512";
   options_.AudioVolume = 128;
   ASSERT_TRUE(SetOutput()) << vidrel_.LastErrorText();
-  EXPECT_EQ(Pending().VideoCodecName, "mpeg4");
+  const engine::OutputFile& output = vidrel_.Task(0).OutputFiles().front();
+  ASSERT_EQ(output.Streams.size(), 2U);
+  EXPECT_STREQ(output.Streams[0].ForcedEncoder->name, "mpeg4");
+  EXPECT_EQ(output.Streams[1].Encoder->bit_rate, 96000);
+  EXPECT_EQ(output.Streams[0].Encoder->width, 320);
   EXPECT_EQ(Pending().AudioVolume, 128);
   EXPECT_EQ(Pending().FrameWidth, 320) << "the text's size applies when the record gives none";
   EXPECT_EQ(CodecInt(vidrel_.Task(0).GenericOptions().Audio(), "b"), 96000);
-  EXPECT_EQ(options_.FileName, (folder_ / "out.bin").string());
+  EXPECT_EQ(options_.FileName, (folder_ / "out.mkv").string());
 }
 
 TEST_F(OutputOptionsOrder, TargetSettingsAreOverriddenByTextAndFields) {
@@ -55,8 +60,12 @@ TEST_F(OutputOptionsOrder, TargetSettingsAreOverriddenByTextAndFields) {
   EXPECT_EQ(CodecInt(task.GenericOptions().Video(), "b"), 1000000);
   EXPECT_EQ(CodecInt(task.GenericOptions().Audio(), "b"), 192000);
   EXPECT_EQ(Pending().FrameWidth, 704);
-  EXPECT_EQ(Pending().AudioCodecName, "ac3") << "the target's own settings stay where nothing overrides them";
-  EXPECT_EQ(Pending().FileFormat, "dvd");
+  const engine::OutputFile& output = task.OutputFiles().front();
+  EXPECT_STREQ(output.Format->oformat->name, "dvd");
+  ASSERT_EQ(output.Streams.size(), 2U);
+  EXPECT_STREQ(output.Streams[1].ForcedEncoder->name, "ac3")
+      << "the target's own settings stay where nothing overrides them";
+  EXPECT_EQ(output.Streams[0].Encoder->width, 704);
 }
 
 TEST_F(OutputOptionsOrder, StreamInfoBecomesMetadataAndCreationTime) {
@@ -66,11 +75,16 @@ TEST_F(OutputOptionsOrder, StreamInfoBecomesMetadataAndCreationTime) {
   options_.RecordingTime = 1500000;
   const auto before = static_cast<std::int64_t>(std::time(nullptr));
   ASSERT_TRUE(SetOutput()) << vidrel_.LastErrorText();
-  const auto& metadata = Pending().Metadata;
-  ASSERT_EQ(metadata.size(), 2U);
-  EXPECT_EQ(metadata[0], (std::pair<std::string, std::string>{"year", "2009"}));
-  EXPECT_EQ(metadata[1], (std::pair<std::string, std::string>{"title", "Holiday"}));
+  const AVDictionary* metadata = vidrel_.Task(0).OutputFiles().front().Format->metadata;
+  const auto value = [&](const char* key) -> std::string {
+    const AVDictionaryEntry* entry = runtime::avutil().av_dict_get(metadata, key, nullptr, 0);
+    return entry != nullptr ? entry->value : "";
+  };
+  EXPECT_EQ(value("year"), "2009");
+  EXPECT_EQ(value("title"), "Holiday");
+  EXPECT_TRUE(Pending().Metadata.empty()) << "the output took the metadata over";
   EXPECT_GE(Pending().RecTimestamp, before);
+  EXPECT_EQ(value("creation_time").size(), std::string("2009-01-01T00:00:00.000000Z").size());
   EXPECT_EQ(Pending().RecordingTime, 1500000);
   EXPECT_EQ(vidrel_.Task(0).TotalDuration(), 1500000);
 }
@@ -90,9 +104,13 @@ TEST_F(OutputOptionsOrder, InputOptionsChooseDecodersAndGeneralOptions) {
   input.ProgramID = 3;
   ASSERT_EQ(vidrel_.AddTask(input_, &input), 1) << vidrel_.LastErrorText();
   const engine::TPendingValues& pending = vidrel_.Task(1).Pending();
-  EXPECT_EQ(pending.VideoCodecName, "h264");
+  const engine::InputFile& opened = vidrel_.Task(1).InputFiles().front();
+  ASSERT_NE(opened.Streams[0].ForcedDecoder, nullptr);
+  EXPECT_STREQ(opened.Streams[0].ForcedDecoder->name, "h264");
+  EXPECT_FALSE(pending.VideoCodecName) << "the input took the decoder name over";
   EXPECT_EQ(pending.InputTsOffset, 2000000);
-  EXPECT_EQ(pending.StartTime, 2500000);
+  EXPECT_TRUE(opened.Seeked);
+  EXPECT_EQ(pending.StartTime, 0) << "the input took the start over by seeking";
   EXPECT_EQ(pending.ProgramID, 3);
 }
 

@@ -2,6 +2,7 @@
 
 #include "engine/ffmpeg_exception.h"
 #include "engine_test_support.h"
+#include "support/media_fixtures.h"
 
 namespace engine_test {
 namespace {
@@ -14,7 +15,8 @@ class VidrelLifecycle : public ::testing::Test {
     runtime::BindMainThread();
     ASSERT_TRUE(vidrel_.LoadMediaLibraries(runtime::ProgramFolder())) << vidrel_.LastErrorText();
     folder_ = TestFolder();
-    input_ = MakeFile(folder_ / "input.bin", "some input");
+    input_ = media_test::H264AacMp4();
+    ASSERT_FALSE(input_.empty());
     vidrel_.SetOnTerminate([this](engine::TCustomVidrel&, const TTerminateInfo& info) { log_.Record(info); });
   }
 
@@ -23,7 +25,7 @@ class VidrelLifecycle : public ::testing::Test {
     for (int i = 0; i < count; ++i) {
       const int index = vidrel_.AddTask(input_.string());
       ASSERT_EQ(index, i) << vidrel_.LastErrorText();
-      ASSERT_TRUE(vidrel_.SetOutputFile(index, (folder_ / ("out" + std::to_string(i) + ".bin")).string()))
+      ASSERT_TRUE(vidrel_.SetOutputFile(index, (folder_ / ("out" + std::to_string(i) + ".mkv")).string()))
           << vidrel_.LastErrorText();
     }
   }
@@ -197,14 +199,14 @@ TEST_F(VidrelLifecycle, EmptyOutputIsDeletedAndWrittenOutputKept) {
   AddTasks(2);
   workload_.may_finish = true;
   vidrel_.StartTask(0);
-  EXPECT_FALSE(std::filesystem::exists(folder_ / "out0.bin"));
-  EXPECT_FALSE(std::filesystem::exists(folder_ / "out1.bin"));
+  EXPECT_FALSE(std::filesystem::exists(folder_ / "out0.mkv"));
+  EXPECT_FALSE(std::filesystem::exists(folder_ / "out1.mkv"));
 
   vidrel_.ClearTasks();
   workload_.write_output = true;
   AddTasks(1);
   vidrel_.StartTask(0);
-  EXPECT_TRUE(std::filesystem::exists(folder_ / "out0.bin"));
+  EXPECT_TRUE(std::filesystem::exists(folder_ / "out0.mkv"));
 }
 
 TEST_F(VidrelLifecycle, AddTaskReportsAnUnopenableInput) {
@@ -221,21 +223,25 @@ TEST_F(VidrelLifecycle, AddTaskReportsAnUnopenableInput) {
 TEST_F(VidrelLifecycle, OutputLimitsAndIndexes) {
   AddTasks(1);
   for (int i = 1; i < engine::TCustomVidrel::kMaxOutputFiles; ++i) {
-    ASSERT_TRUE(vidrel_.SetOutputFile(0, (folder_ / ("more" + std::to_string(i))).string()));
+    ASSERT_TRUE(vidrel_.SetOutputFile(0, (folder_ / ("more" + std::to_string(i) + ".mkv")).string()));
   }
-  EXPECT_FALSE(vidrel_.SetOutputFile(0, (folder_ / "one-too-many").string()));
+  EXPECT_FALSE(vidrel_.SetOutputFile(0, (folder_ / "one-too-many.mkv").string()));
   EXPECT_EQ(vidrel_.LastErrorText(), "max output files 20 reached");
   EXPECT_THROW(vidrel_.SetOutputFile(1, (folder_ / "x").string()), std::out_of_range);
 }
 
 TEST_F(VidrelLifecycle, OutputThatIsTheInputIsRefusedAndTheInputKept) {
-  ASSERT_EQ(vidrel_.AddTask(input_.string()), 0);
+  const std::filesystem::path input = folder_ / "input.mp4";
+  std::filesystem::copy_file(input_, input);
+  const auto size = std::filesystem::file_size(input);
+  ASSERT_EQ(vidrel_.AddTask(input.string()), 0);
   std::filesystem::create_directories(folder_ / "sub");
   // The same file through another spelling of its path.
-  const std::string other_spelling = (folder_ / "sub" / ".." / "input.bin").string();
+  const std::string other_spelling = (folder_ / "sub" / ".." / "input.mp4").string();
   EXPECT_FALSE(vidrel_.SetOutputFile(0, other_spelling));
   EXPECT_NE(vidrel_.LastErrorText().find("is the same file as input"), std::string::npos);
-  EXPECT_EQ(std::filesystem::file_size(input_), std::string("some input").size());
+  EXPECT_EQ(std::filesystem::file_size(input), size);
+  EXPECT_TRUE(media_test::DecodesCleanly(input));
 }
 
 TEST(VidrelProperties, ProgressIntervalHasAFloorOf100) {

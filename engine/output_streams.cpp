@@ -1,0 +1,250 @@
+// Adding streams to an output: each takes over the pending settings of its kind.
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/codec_lookup.h"
+#include "engine/ffmpeg_exception.h"
+#include "engine/rate_control_override.h"
+#include "engine/task.h"
+#include "runtime/library_loader.h"
+
+namespace engine {
+namespace {
+
+template <class T>
+T* CopyToLibraryMemory(const T* values, std::size_t count) {
+  // The codec context frees these arrays itself, so they must come from the library's allocator.
+  auto* copy = static_cast<T*>(runtime::avutil().av_malloc(sizeof(T) * count));
+  if (copy == nullptr) throw FFmpegException("av_malloc fail");
+  std::memcpy(copy, values, sizeof(T) * count);
+  return copy;
+}
+
+bool IsTextSubtitle(AVCodecID id) {
+  const AVCodecDescriptor* descriptor = runtime::avcodec().avcodec_descriptor_get(id);
+  return descriptor != nullptr && (descriptor->props & AV_CODEC_PROP_TEXT_SUB) != 0;
+}
+
+}  // namespace
+
+AVRational NearestAspectFraction(double value) {
+  int exponent = static_cast<int>(std::nearbyint(std::log2(std::fabs(value) + 1e-20)));
+  if (exponent < 0) exponent = 0;
+  const std::int64_t denominator = std::int64_t{1} << (61 - exponent);
+  const std::int64_t numerator =
+      static_cast<std::int64_t>(std::nearbyint(value * static_cast<double>(denominator)));
+  AVRational result{0, 1};
+  runtime::avutil().av_reduce(&result.num, &result.den, numerator, denominator, 255);
+  return result;
+}
+
+bool TCustomFFmpeg::SubtitlesConvertible(const AVOutputFormat& format) const {
+  const TPendingValues& p = pending_;
+  if (p.SubtitleStreamCopy || p.SubtitleCodecName) return true;
+  // Without a named encoder the format's own is used; it can only take subtitles of its nature (text or
+  // pictures), so inputs whose subtitles it cannot take get no subtitle stream rather than a failing run.
+  const AVCodec* encoder = runtime::avcodec().avcodec_find_encoder(format.subtitle_codec);
+  if (encoder == nullptr) return false;
+  const bool text_output = IsTextSubtitle(format.subtitle_codec);
+  for (const InputFile& input : input_files_) {
+    const AVFormatContext* context = input.Format.get();
+    for (unsigned index = 0; index < context->nb_streams; ++index) {
+      const AVCodecParameters* parameters = context->streams[index]->codecpar;
+      if (parameters->codec_type == AVMEDIA_TYPE_SUBTITLE &&
+          IsTextSubtitle(parameters->codec_id) == text_output) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+void TCustomFFmpeg::NewStream(OutputFile& output, AVMediaType kind) {
+  TPendingValues& p = pending_;
+  std::optional<std::string>& codec_name = kind == AVMEDIA_TYPE_VIDEO   ? p.VideoCodecName
+                                           : kind == AVMEDIA_TYPE_AUDIO ? p.AudioCodecName
+                                                                        : p.SubtitleCodecName;
+  bool& stream_copy = kind == AVMEDIA_TYPE_VIDEO   ? p.VideoStreamCopy
+                      : kind == AVMEDIA_TYPE_AUDIO ? p.AudioStreamCopy
+                                                   : p.SubtitleStreamCopy;
+  bool& disable = kind == AVMEDIA_TYPE_VIDEO   ? p.DisableVideo
+                  : kind == AVMEDIA_TYPE_AUDIO ? p.DisableAudio
+                                               : p.DisableSubtitle;
+  std::string& language = kind == AVMEDIA_TYPE_VIDEO   ? p.VideoLanguage
+                          : kind == AVMEDIA_TYPE_AUDIO ? p.AudioLanguage
+                                                       : p.SubtitleLanguage;
+  std::vector<std::string>& filters = kind == AVMEDIA_TYPE_VIDEO   ? p.VideoBitstreamFilters
+                                      : kind == AVMEDIA_TYPE_AUDIO ? p.AudioBitstreamFilters
+                                                                   : p.SubtitleBitstreamFilters;
+  const std::uint32_t codec_tag = kind == AVMEDIA_TYPE_VIDEO   ? p.VideoCodecTag
+                                  : kind == AVMEDIA_TYPE_AUDIO ? p.AudioCodecTag
+                                                               : p.SubtitleCodecTag;
+  // The stream's settings are used up whether or not the stream can be made.
+  struct Consume {
+    std::optional<std::string>& name;
+    bool& copy;
+    bool& disable;
+    std::string& language;
+    ~Consume() {
+      name.reset();
+      copy = false;
+      disable = false;
+      language.clear();
+    }
+  } consume{codec_name, stream_copy, disable, language};
+
+  AVFormatContext* context = output.Format.get();
+  const AVOutputFormat* format = context->oformat;
+  const std::string library_name = context->url != nullptr ? context->url : "";
+
+  OutputStreamSetup setup;
+  setup.Kind = kind;
+  setup.StreamCopy = stream_copy;
+  AVCodecID codec_id = AV_CODEC_ID_NONE;
+  const AVCodec* encoder = nullptr;
+  if (!stream_copy) {
+    const CodecLookup lookup = LookupCodec(codec_name, kind, true);
+    if (!lookup.Found) throw FFmpegException(lookup.ErrorText);
+    if (lookup.Codec != nullptr) {
+      encoder = lookup.Codec;
+      setup.ForcedEncoder = encoder;
+      codec_id = encoder->id;
+    } else {
+      // Subtitles without a named encoder take the format's own as well (its nature was checked).
+      codec_id = kind == AVMEDIA_TYPE_SUBTITLE ? format->subtitle_codec
+                                               : runtime::avformat().av_guess_codec(
+                                                     format, nullptr, library_name.c_str(), nullptr, kind);
+      encoder = runtime::avcodec().avcodec_find_encoder(codec_id);
+    }
+  }
+
+  AVStream* stream = runtime::avformat().avformat_new_stream(context, nullptr);
+  if (stream == nullptr) throw FFmpegException("Could not alloc stream");
+  stream->id = static_cast<int>(context->nb_streams) - 1;
+  setup.Encoder.reset(runtime::avcodec().avcodec_alloc_context3(encoder));
+  if (setup.Encoder == nullptr) throw FFmpegException("Could not alloc stream");
+  AVCodecContext* codec = setup.Encoder.get();
+  codec->codec_type = kind;
+  codec->codec_id = codec_id;
+  setup.BitstreamFilters = std::move(filters);
+  filters.clear();
+  codec->thread_count = p.ThreadCount;
+  if (codec_tag != 0) codec->codec_tag = codec_tag;
+  const bool format_wants_global_header = (format->flags & AVFMT_GLOBALHEADER) != 0;
+
+  if (kind == AVMEDIA_TYPE_VIDEO) {
+    if ((p.VideoGlobalHeader & 1) != 0 || (p.VideoGlobalHeader == 0 && format_wants_global_header)) {
+      codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    if ((p.VideoGlobalHeader & 2) != 0) codec->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
+    if (stream_copy) {
+      const double aspect =
+          p.FrameWidth * p.FrameHeight != 0
+              ? static_cast<double>(p.FrameAspectRatio) * p.FrameHeight / static_cast<double>(p.FrameWidth)
+              : static_cast<double>(p.FrameAspectRatio) * 3.0 / 4.0;
+      stream->sample_aspect_ratio = NearestAspectFraction(aspect);
+      codec->sample_aspect_ratio = stream->sample_aspect_ratio;
+    } else {
+      AVRational rate = p.FrameRate.num != 0 ? p.FrameRate : AVRational{25, 1};
+      generic_options_.ApplyTo(codec, generic_options_.Video(),
+                               AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_VIDEO_PARAM);
+      if (encoder != nullptr && encoder->supported_framerates != nullptr && !p.ForceFps) {
+        rate = encoder->supported_framerates[runtime::avutil().av_find_nearest_q_idx(
+            rate, encoder->supported_framerates)];
+      }
+      codec->time_base = AVRational{rate.den, rate.num};
+      codec->framerate = rate;
+      codec->width = p.FrameWidth + p.PadLeft + p.PadRight;
+      codec->height = p.FrameHeight + p.PadTop + p.PadBottom;
+      const double aspect =
+          codec->width * codec->height != 0
+              ? static_cast<double>(p.FrameAspectRatio) * codec->height / static_cast<double>(codec->width)
+              : static_cast<double>(p.FrameAspectRatio) * 3.0 / 4.0;
+      codec->sample_aspect_ratio = NearestAspectFraction(aspect);
+      stream->sample_aspect_ratio = codec->sample_aspect_ratio;
+      codec->pix_fmt = static_cast<AVPixelFormat>(p.FramePixFmt);
+      if (encoder != nullptr && encoder->pix_fmts != nullptr) {
+        bool supported = false;
+        for (const AVPixelFormat* candidate = encoder->pix_fmts; *candidate != AV_PIX_FMT_NONE; ++candidate) {
+          supported = supported || *candidate == codec->pix_fmt;
+        }
+        if (!supported) codec->pix_fmt = encoder->pix_fmts[0];
+      }
+      if (p.IntraOnly) codec->gop_size = 0;
+      if (p.VideoQScale != 0 || p.SameQuality) {
+        codec->flags |= AV_CODEC_FLAG_QSCALE;
+        codec->global_quality = static_cast<int>(FF_QP2LAMBDA * p.VideoQScale);
+      }
+      if (p.IntraMatrix)
+        codec->intra_matrix = CopyToLibraryMemory(p.IntraMatrix->data(), p.IntraMatrix->size());
+      if (p.InterMatrix)
+        codec->inter_matrix = CopyToLibraryMemory(p.InterMatrix->data(), p.InterMatrix->size());
+      if (p.RcOverride) {
+        const std::vector<RcOverride> entries = ParseRateControlOverride(*p.RcOverride);
+        if (!entries.empty()) {
+          codec->rc_override = CopyToLibraryMemory(entries.data(), entries.size());
+          codec->rc_override_count = static_cast<int>(entries.size());
+        }
+      }
+      if (codec->rc_initial_buffer_occupancy == 0)
+        codec->rc_initial_buffer_occupancy = codec->rc_buffer_size * 3 / 4;
+      codec->intra_dc_precision = p.IntraDcPrecision - 8;
+      if (p.DoPsnr) codec->flags |= AV_CODEC_FLAG_PSNR;
+      if (p.PassNumber == 1) codec->flags |= AV_CODEC_FLAG_PASS1;
+      if (p.PassNumber == 2) codec->flags |= AV_CODEC_FLAG_PASS2;
+    }
+  } else if (kind == AVMEDIA_TYPE_AUDIO) {
+    if (format_wants_global_header) codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (!stream_copy) {
+      generic_options_.ApplyTo(codec, generic_options_.Audio(),
+                               AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_AUDIO_PARAM);
+      if (p.AudioQScale > -99999.0F) {
+        codec->flags |= AV_CODEC_FLAG_QSCALE;
+        codec->global_quality = static_cast<int>(FF_QP2LAMBDA * p.AudioQScale);
+      }
+      runtime::avutil().av_channel_layout_uninit(&codec->ch_layout);
+      AVChannelLayout requested{};
+      if (p.ChannelLayout != 0 &&
+          runtime::avutil().av_channel_layout_from_mask(&requested,
+                                                        static_cast<std::uint64_t>(p.ChannelLayout)) == 0 &&
+          requested.nb_channels == p.AudioChannels) {
+        codec->ch_layout = requested;
+      } else {
+        runtime::avutil().av_channel_layout_default(&codec->ch_layout,
+                                                    p.AudioChannels > 0 ? p.AudioChannels : 2);
+      }
+      codec->sample_fmt = static_cast<AVSampleFormat>(p.AudioSampleFmt);
+      if (encoder != nullptr && encoder->sample_fmts != nullptr) {
+        bool supported = false;
+        for (const AVSampleFormat* candidate = encoder->sample_fmts; *candidate != AV_SAMPLE_FMT_NONE;
+             ++candidate) {
+          supported = supported || *candidate == codec->sample_fmt;
+        }
+        if (!supported) codec->sample_fmt = encoder->sample_fmts[0];
+      }
+    } else {
+      runtime::avutil().av_channel_layout_default(&codec->ch_layout,
+                                                  p.AudioChannels > 0 ? p.AudioChannels : 2);
+    }
+    codec->sample_rate = p.AudioSampleRate;
+    codec->time_base = AVRational{1, p.AudioSampleRate > 0 ? p.AudioSampleRate : 1};
+  } else if (!stream_copy) {
+    generic_options_.ApplyTo(codec, generic_options_.Subtitle(),
+                             AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_SUBTITLE_PARAM);
+  }
+
+  if (!language.empty()) runtime::avutil().av_dict_set(&stream->metadata, "language", language.c_str(), 0);
+  output.Streams.push_back(std::move(setup));
+}
+
+void TCustomFFmpeg::AddNewStream(const std::string& name, const std::string& /*value*/) {
+  if (output_files_.empty()) throw FFmpegException("At least one output file must be specified");
+  const AVMediaType kind = name == "newvideo"   ? AVMEDIA_TYPE_VIDEO
+                           : name == "newaudio" ? AVMEDIA_TYPE_AUDIO
+                                                : AVMEDIA_TYPE_SUBTITLE;
+  NewStream(output_files_.back(), kind);
+}
+
+}  // namespace engine

@@ -1,0 +1,313 @@
+// One input packet on its way: the stream's clock kept, the packet decoded or copied, decoded frames handed
+// to the outputs that re-encode them, and at the end of a stream the decoder and its encoders drained.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "engine/ffmpeg_exception.h"
+#include "engine/task.h"
+#include "runtime/library_loader.h"
+#include "runtime/logger.h"
+#include "runtime/open_error_text.h"
+#include "runtime/text_format.h"
+
+namespace engine {
+namespace {
+
+constexpr AVRational kMicroseconds{1, 1000000};
+
+// How long a packet or frame lasts, in microseconds, from what is known about the stream; 0 when nothing
+// tells (every divisor is checked: unknown rates and time bases occur in real files).
+std::int64_t NominalDuration(const AVStream* stream, const AVCodecContext* decoder, std::int64_t duration,
+                             int samples) {
+  if (duration > 0 && stream->time_base.den != 0) {
+    return runtime::avutil().av_rescale_q(duration, stream->time_base, kMicroseconds);
+  }
+  const AVCodecParameters* parameters = stream->codecpar;
+  if (parameters->codec_type == AVMEDIA_TYPE_AUDIO) {
+    const int rate = parameters->sample_rate;
+    const int count = samples > 0 ? samples : parameters->frame_size;
+    return rate > 0 && count > 0 ? std::int64_t{1000000} * count / rate : 0;
+  }
+  if (parameters->codec_type == AVMEDIA_TYPE_VIDEO) {
+    AVRational rate = decoder != nullptr ? decoder->framerate : AVRational{0, 1};
+    if (rate.num <= 0 || rate.den <= 0) rate = stream->avg_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0) rate = stream->r_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0) return 0;
+    return std::int64_t{1000000} * rate.den / rate.num;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int TCustomFFmpeg::ProcessPacket(TInputStreamState& ist, int ist_index, const AVPacket* packet) {
+  if (ist.NextPts == kNoTime) ist.NextPts = ist.Pts;
+  if (packet != nullptr) {
+    if (packet->dts != AV_NOPTS_VALUE) {
+      ist.Pts = ist.NextPts =
+          runtime::avutil().av_rescale_q(packet->dts, ist.Stream->time_base, kMicroseconds);
+    } else {
+      ist.Pts = ist.NextPts;
+    }
+    for (TOutputStreamState& ost : run_->OutputStreams) {
+      if (ost.SourceIndex == ist_index && !ost.EncodingNeeded && ost.Active) CopyPacket(ost, ist, *packet);
+    }
+    if (!ist.DecodingNeeded) {
+      ist.NextPts += NominalDuration(ist.Stream, ist.Decoder, packet->duration, 0);
+    }
+  }
+
+  int result = 0;
+  if (ist.DecodingNeeded) {
+    if (ist.Stream->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+      DecodeSubtitle(ist, ist_index, packet, result);
+    } else {
+      result = DecodePacket(ist, ist_index, packet);
+    }
+  }
+
+  if (pending_.RateEmulation && packet != nullptr) {
+    const std::int64_t now = runtime::avutil().av_gettime() - ist.StartTime;
+    if (ist.Pts - now > 1000) std::this_thread::sleep_for(std::chrono::milliseconds((ist.Pts - now) / 1000));
+  }
+
+  if (packet == nullptr) {
+    for (TOutputStreamState& ost : run_->OutputStreams) {
+      if (ost.SourceIndex == ist_index && ost.EncodingNeeded) DrainEncoder(ost);
+    }
+  }
+  return result;
+}
+
+int TCustomFFmpeg::DecodePacket(TInputStreamState& ist, int ist_index, const AVPacket* packet) {
+  AVCodecContext* decoder = ist.Decoder;
+  AVFrame* frame = run_->DecodedFrame.get();
+  // Receives every frame the decoder has ready; false on a decoding error.
+  const auto receive_all = [&]() {
+    for (;;) {
+      const int received = runtime::avcodec().avcodec_receive_frame(decoder, frame);
+      if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return true;
+      if (received < 0) return false;
+      DeliverFrame(ist, ist_index, frame);
+      runtime::avutil().av_frame_unref(frame);
+    }
+  };
+  for (;;) {
+    const int sent = runtime::avcodec().avcodec_send_packet(decoder, packet);
+    if (sent == AVERROR(EAGAIN)) {
+      // The decoder holds frames it wants taken first; then the packet goes in.
+      if (!receive_all()) return -1;
+      continue;
+    }
+    // At the end, a decoder that was drained already answers end-of-file: nothing is lost.
+    if (sent < 0 && sent != AVERROR_EOF) return -1;
+    break;
+  }
+  return receive_all() ? 0 : -1;
+}
+
+void TCustomFFmpeg::DeliverFrame(TInputStreamState& ist, int ist_index, AVFrame* frame) {
+  const std::int64_t timestamp = frame->best_effort_timestamp;
+  if (timestamp != AV_NOPTS_VALUE) {
+    // The decoder's time stamps come from the packets, which carry the file's offset already.
+    ist.Pts = runtime::avutil().av_rescale_q(timestamp, ist.Stream->time_base, kMicroseconds);
+  } else {
+    ist.Pts = ist.NextPts;
+  }
+  ist.NextPts = ist.Pts + NominalDuration(ist.Stream, ist.Decoder, frame->pkt_duration, frame->nb_samples);
+  ++ist.DecodedFrames;
+  const AVMediaType kind = ist.Stream->codecpar->codec_type;
+  if (kind == AVMEDIA_TYPE_VIDEO) ++video_frame_counter_;
+  const std::int64_t start = pending_.StartTime;
+  if (start != 0 && ist.Pts < start) return;
+  for (TOutputStreamState& ost : run_->OutputStreams) {
+    if (ost.SourceIndex != ist_index || !ost.EncodingNeeded || !ost.Active) continue;
+    switch (ost.Encoder->codec_type) {
+      case AVMEDIA_TYPE_VIDEO:
+        VideoOutput(ost, ist, frame);
+        break;
+      case AVMEDIA_TYPE_AUDIO:
+        AudioOutput(ost, ist, frame);
+        break;
+      default:
+        throw FFmpegException("invalid codec_type");
+    }
+  }
+}
+
+void TCustomFFmpeg::DecodeSubtitle(TInputStreamState& ist, int ist_index, const AVPacket* packet,
+                                   int& result) {
+  // Subtitle decoders keep the old one-packet-one-subtitle call; an empty packet asks a delaying decoder for
+  // what it still holds.
+  AVPacket* empty = nullptr;
+  if (packet == nullptr) {
+    empty = run_->OutPacket.get();
+    runtime::avcodec().av_packet_unref(empty);
+  }
+  const AVPacket* input = packet != nullptr ? packet : empty;
+  AVSubtitle subtitle{};
+  int got = 0;
+  const int decoded =
+      runtime::avcodec().avcodec_decode_subtitle2(ist.Decoder, &subtitle, &got, const_cast<AVPacket*>(input));
+  if (decoded < 0) {
+    result = packet != nullptr ? -1 : 0;
+    return;
+  }
+  if (got == 0) return;
+  struct FreeSubtitle {
+    AVSubtitle& subtitle;
+    ~FreeSubtitle() { runtime::avcodec().avsubtitle_free(&subtitle); }
+  } free_subtitle{subtitle};
+  const std::int64_t start = pending_.StartTime;
+  if (start != 0 && ist.Pts < start) return;
+  const std::int64_t pts = packet != nullptr ? packet->pts : AV_NOPTS_VALUE;
+  for (TOutputStreamState& ost : run_->OutputStreams) {
+    if (ost.SourceIndex == ist_index && ost.EncodingNeeded && ost.Active)
+      SubtitleOutput(ost, ist, subtitle, pts);
+  }
+}
+
+void TCustomFFmpeg::SubtitleOutput(TOutputStreamState& ost, TInputStreamState& ist, AVSubtitle& subtitle,
+                                   std::int64_t pts) {
+  if (pts == AV_NOPTS_VALUE) {
+    if (pending_.ExitOnError) throw FFmpegException("Subtitle packets must have a pts");
+    runtime::Log(this, runtime::llError, "Subtitle packets must have a pts");
+    return;
+  }
+  if (subtitle_buffer_.empty()) subtitle_buffer_.resize(1024 * 1024);
+  const bool dvb = ost.Encoder->codec_id == AV_CODEC_ID_DVB_SUBTITLE;
+  const int count = dvb ? 2 : 1;
+  const unsigned rectangles = subtitle.num_rects;
+  for (int i = 0; i < count; ++i) {
+    subtitle.pts = runtime::avutil().av_rescale_q(pts, ist.Stream->time_base, kMicroseconds) +
+                   std::int64_t{subtitle.start_display_time} * 1000;
+    subtitle.end_display_time -= subtitle.start_display_time;
+    subtitle.start_display_time = 0;
+    // The second DVB packet clears the page: it carries no regions.
+    if (i == 1) subtitle.num_rects = 0;
+    const int size = runtime::avcodec().avcodec_encode_subtitle(
+        ost.Encoder, subtitle_buffer_.data(), static_cast<int>(subtitle_buffer_.size()), &subtitle);
+    subtitle.num_rects = rectangles;
+    if (size < 0) throw FFmpegException("Subtitle encoding failed");
+    AVPacket* out = run_->OutPacket.get();
+    runtime::avcodec().av_packet_unref(out);
+    if (runtime::avcodec().av_new_packet(out, size) < 0) throw FFmpegException("Subtitle encoding failed");
+    std::copy_n(subtitle_buffer_.data(), size, out->data);
+    out->stream_index = ost.StreamIndex;
+    out->pts = runtime::avutil().av_rescale_q(subtitle.pts, kMicroseconds, ost.Stream->time_base);
+    if (dvb) {
+      const std::int64_t display = i == 0 ? subtitle.start_display_time : subtitle.end_display_time;
+      out->pts += runtime::avutil().av_rescale_q(display, AVRational{1, 1000}, ost.Stream->time_base);
+    }
+    out->dts = out->pts;
+    WritePacket(ost, out, ost.Stream->time_base);
+  }
+}
+
+void TCustomFFmpeg::CopyPacket(TOutputStreamState& ost, TInputStreamState& ist, const AVPacket& packet) {
+  const AVRational out_base = ost.Stream->time_base;
+  const AVRational in_base = ist.Stream->time_base;
+  const std::int64_t output_start =
+      runtime::avutil().av_rescale_q(pending_.StartTime, kMicroseconds, out_base);
+  if (ost.FrameNumber == 0) {
+    // A copy begins with the first packet shown at or after the start, judged by its presentation time: the
+    // decoding time of a key frame comes before it when pictures are reordered, and audio read from a seek
+    // point may begin a little early.
+    const std::int64_t shown = packet.pts != AV_NOPTS_VALUE
+                                   ? runtime::avutil().av_rescale_q(packet.pts, in_base, kMicroseconds)
+                                   : ist.Pts;
+    const bool start_asked =
+        pending_.StartTime != 0 || input_files_[static_cast<std::size_t>(ist.FileIndex)].Seeked;
+    if (start_asked && shown < pending_.StartTime) return;
+    if ((packet.flags & AV_PKT_FLAG_KEY) == 0 && pending_.CopyInitialNonKeyframes == 0) return;
+  }
+
+  AVPacket* out = run_->OutPacket.get();
+  runtime::avcodec().av_packet_unref(out);
+  if (runtime::avcodec().av_packet_ref(out, &packet) < 0) throw FFmpegException("av_packet_ref failed");
+  out->stream_index = ost.StreamIndex;
+  out->pts = packet.pts != AV_NOPTS_VALUE
+                 ? runtime::avutil().av_rescale_q(packet.pts, in_base, out_base) - output_start
+                 : AV_NOPTS_VALUE;
+  out->dts =
+      (packet.dts != AV_NOPTS_VALUE ? runtime::avutil().av_rescale_q(packet.dts, in_base, out_base)
+                                    : runtime::avutil().av_rescale_q(ist.Pts, kMicroseconds, out_base)) -
+      output_start;
+  out->duration = runtime::avutil().av_rescale_q(packet.duration, in_base, out_base);
+
+  // A packet that starts at or after the recording time ends this stream: the output is exactly as long as
+  // asked, whatever the input's interleaving.
+  const std::int64_t begins = out->pts != AV_NOPTS_VALUE ? out->pts : out->dts;
+  if (static_cast<double>(begins) * av_q2d(out_base) >= pending_.RecordingTimeSeconds) {
+    ost.OutputTime = std::max(ost.OutputTime, pending_.RecordingTimeSeconds);
+    runtime::avcodec().av_packet_unref(out);
+    return;
+  }
+  if (ost.Stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+    run_->AudioSize += packet.size;
+  } else if (ost.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+    run_->VideoSize += packet.size;
+    ++ost.SyncOpts;
+  }
+  WritePacket(ost, out, out_base);
+  ++ost.FrameNumber;
+}
+
+void TCustomFFmpeg::DrainEncoder(TOutputStreamState& ost) {
+  if (ost.Encoder->codec_type == AVMEDIA_TYPE_AUDIO) FlushAudioOutput(ost);
+  if (ost.Encoder->codec_type == AVMEDIA_TYPE_VIDEO || ost.Encoder->codec_type == AVMEDIA_TYPE_AUDIO) {
+    EncodeFrame(ost, nullptr);
+  }
+}
+
+void TCustomFFmpeg::EncodeFrame(TOutputStreamState& ost, const AVFrame* frame) {
+  AVCodecContext* encoder = ost.Encoder;
+  const bool video = encoder->codec_type == AVMEDIA_TYPE_VIDEO;
+  const char* failure = video ? "Video encoding failed" : "Audio encoding failed";
+  const auto fail = [&](int code) {
+    runtime::Log(this, runtime::llError,
+                 runtime::DescribeLibraryError(
+                     "Encoding for", output_files_[static_cast<std::size_t>(ost.FileIndex)].FileName, code));
+    throw FFmpegException(failure);
+  };
+  AVPacket* out = run_->OutPacket.get();
+  const auto receive_all = [&]() {
+    for (;;) {
+      runtime::avcodec().av_packet_unref(out);
+      const int received = runtime::avcodec().avcodec_receive_packet(encoder, out);
+      if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return;
+      if (received < 0) fail(received);
+      if (video) {
+        run_->VideoSize += out->size;
+        std::size_t side_size = 0;
+        if (const std::uint8_t* stats =
+                runtime::avcodec().av_packet_get_side_data(out, AV_PKT_DATA_QUALITY_STATS, &side_size);
+            stats != nullptr && side_size >= 4) {
+          ost.Quality = static_cast<int>(stats[0] | (stats[1] << 8) | (stats[2] << 16) |
+                                         (static_cast<unsigned>(stats[3]) << 24));
+        }
+        if (ost.PassLog != nullptr && encoder->stats_out != nullptr)
+          std::fputs(encoder->stats_out, ost.PassLog.get());
+      } else {
+        run_->AudioSize += out->size;
+      }
+      out->stream_index = ost.StreamIndex;
+      WritePacket(ost, out, encoder->time_base);
+    }
+  };
+  for (;;) {
+    const int sent = runtime::avcodec().avcodec_send_frame(encoder, frame);
+    if (sent == AVERROR(EAGAIN)) {
+      receive_all();
+      continue;
+    }
+    // A second end-of-stream request meets an encoder that is drained already.
+    if (sent < 0 && !(frame == nullptr && sent == AVERROR_EOF)) fail(sent);
+    break;
+  }
+  receive_all();
+}
+
+}  // namespace engine

@@ -1,0 +1,53 @@
+// The files of a task as its set-up leaves them for the conversion: opened inputs with a decoder context per
+// stream, and created outputs with an encoder (or copy) context per stream.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "runtime/file_io.h"
+#include "runtime/media_owners.h"
+
+namespace engine {
+
+struct InputStreamSetup {
+  // The stream's decoder context: its parameters, packet time base and the task's decoding options. The
+  // conversion opens it when the stream is decoded.
+  runtime::CodecContextPtr Decoder;
+  // Forced by "vcodec", "acodec" or "scodec" before the input was opened; null: the stream's own decoder.
+  const AVCodec* ForcedDecoder = nullptr;
+};
+
+struct InputFile {
+  std::string FileName;
+  // Our file layer's reader; declared before Format so that it outlives the demuxer reading through it.
+  runtime::FileIoPtr Io;
+  runtime::InputFormatPtr Format;
+  std::vector<InputStreamSetup> Streams;  // one per stream of Format, whatever its kind
+  std::int64_t TsOffset = 0;              // microseconds added to the file's time stamps
+  bool Seeked = false;                    // opened at a start time ("ss" before the input)
+};
+
+struct OutputStreamSetup {
+  AVMediaType Kind = AVMEDIA_TYPE_UNKNOWN;
+  // Encoder settings, or for a copied stream the copied parameters; opened by the conversion.
+  runtime::CodecContextPtr Encoder;
+  // Forced by name ("vcodec" ...); null: the format's guess, looked up again when the encoder is opened.
+  const AVCodec* ForcedEncoder = nullptr;
+  bool StreamCopy = false;
+  std::vector<std::string> BitstreamFilters;  // names, in order
+};
+
+struct OutputFile {
+  std::string FileName;
+  bool WritesFile = true;  // false for formats that write no file of their own
+  // Our file layer's writer; declared before Format so that the muxer is gone before the file closes.
+  runtime::FileIoPtr Io;
+  runtime::FormatContextPtr Format;
+  std::vector<OutputStreamSetup> Streams;  // index = the library stream's index
+  runtime::Dictionary MuxerOptions;        // private options of the muxer, handed over with the header
+  bool HeaderWritten = false;
+};
+
+}  // namespace engine

@@ -1,0 +1,209 @@
+// The main loop of a conversion run: choose the input that lags, read a packet, correct its time stamps and
+// process it; at the end drain the decoders and encoders and write the trailers.
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <thread>
+
+#include "engine/ffmpeg_exception.h"
+#include "engine/task.h"
+#include "runtime/library_loader.h"
+#include "runtime/logger.h"
+#include "runtime/open_error_text.h"
+#include "runtime/stream_kind.h"
+#include "runtime/text_format.h"
+
+namespace engine {
+namespace {
+
+constexpr AVRational kMicroseconds{1, 1000000};
+
+int FrameLimitKind(AVMediaType kind) {
+  switch (kind) {
+    case AVMEDIA_TYPE_VIDEO:
+      return flVideo;
+    case AVMEDIA_TYPE_AUDIO:
+      return flAudio;
+    case AVMEDIA_TYPE_DATA:
+      return flData;
+    default:
+      return -1;  // subtitles have no frame limit
+  }
+}
+
+}  // namespace
+
+int TCustomFFmpeg::ChooseInput(double& smallest_output_time, double& largest_output_time) {
+  int chosen = -1;
+  double smallest_input_time = 1e100;
+  smallest_output_time = 1e100;
+  largest_output_time = 0;
+  const bool input_sync = pending_.InputSync;
+  for (const TOutputStreamState& ost : run_->OutputStreams) {
+    const TInputStreamState& ist = run_->InputStreams[static_cast<std::size_t>(ost.SourceIndex)];
+    const TInputFileState& file = run_->InputFiles[static_cast<std::size_t>(ist.FileIndex)];
+    if (file.NoPacket) continue;
+    const double output_time = ost.OutputTime;
+    const auto input_time = static_cast<double>(ist.Pts);
+    if (!file.EndOfFile) {
+      if (input_time < smallest_input_time) {
+        smallest_input_time = input_time;
+        if (input_sync) chosen = ist.FileIndex;
+      }
+      if (output_time < smallest_output_time) {
+        smallest_output_time = output_time;
+        if (!input_sync) chosen = ist.FileIndex;
+      }
+    }
+    if (output_time > largest_output_time) largest_output_time = output_time;
+    const int limit_kind = FrameLimitKind(ost.Stream->codecpar->codec_type);
+    if (limit_kind >= 0 && ost.FrameNumber >= pending_.MaxFrames[static_cast<std::size_t>(limit_kind)]) {
+      return -1;
+    }
+  }
+  return chosen;
+}
+
+void TCustomFFmpeg::MainLoop() {
+  TRunState& run = *run_;
+  const TPendingValues& p = pending_;
+  run.StartTime = runtime::avutil().av_gettime();
+  std::int64_t last_report = run.StartTime;
+  int no_packet_count = 0;
+  AVPacket* packet = run.Packet.get();
+
+  while (!break_requested_) {
+    if (!WaitWhilePaused()) break;
+    double smallest_output_time = 0;
+    double largest_output_time = 0;
+    const int file_index = ChooseInput(smallest_output_time, largest_output_time);
+    if (file_index < 0) {
+      if (no_packet_count == 0) break;
+      for (TInputFileState& file : run.InputFiles)
+        file.NoPacket = false;
+      no_packet_count = 0;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
+    const double reached = recording_time_by_max_ ? largest_output_time : smallest_output_time;
+    if (reached >= p.RecordingTimeSeconds) break;
+    if (p.LimitFileSize != 0) {
+      AVIOContext* io = output_files_.front().Format->pb;
+      if (io != nullptr && runtime::avformat().avio_seek(io, 0, SEEK_CUR) > p.LimitFileSize) break;
+    }
+
+    InputFile& input = input_files_[static_cast<std::size_t>(file_index)];
+    TInputFileState& file = run.InputFiles[static_cast<std::size_t>(file_index)];
+    const int read = runtime::avformat().av_read_frame(input.Format.get(), packet);
+    if (read == AVERROR(EAGAIN)) {
+      file.NoPacket = true;
+      ++no_packet_count;
+      continue;
+    }
+    if (read < 0) {
+      file.EndOfFile = true;
+      if (read != AVERROR_EOF) {
+        // The input is converted up to the damage; the log says where the rest went.
+        runtime::Log(this, runtime::llWarning,
+                     runtime::DescribeLibraryError("Reading", input.FileName, read) +
+                         "; the conversion ends at this point of the input");
+      }
+      if (p.Shortest) break;
+      continue;
+    }
+    for (TInputFileState& each : run.InputFiles)
+      each.NoPacket = false;
+    no_packet_count = 0;
+    if (p.PacketDump) {
+      runtime::avformat().av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, packet, p.HexDump ? 1 : 0,
+                                           input.Format->streams[packet->stream_index]);
+    }
+    // A stream that appeared after the set-up, or one that feeds nothing, is not processed.
+    if (packet->stream_index >= file.StreamCount ||
+        run.InputStreams[static_cast<std::size_t>(file.FirstStream + packet->stream_index)].Discard) {
+      runtime::avcodec().av_packet_unref(packet);
+      continue;
+    }
+    const int ist_index = file.FirstStream + packet->stream_index;
+    TInputStreamState& ist = run.InputStreams[static_cast<std::size_t>(ist_index)];
+    const AVRational time_base = ist.Stream->time_base;
+    const std::int64_t offset = runtime::avutil().av_rescale_q(input.TsOffset, kMicroseconds, time_base);
+    if (packet->dts != AV_NOPTS_VALUE) packet->dts += offset;
+    if (packet->pts != AV_NOPTS_VALUE) packet->pts += offset;
+    if (const auto scale = p.InputTsScale.find({file_index, packet->stream_index});
+        scale != p.InputTsScale.end()) {
+      if (packet->pts != AV_NOPTS_VALUE) {
+        packet->pts =
+            static_cast<std::int64_t>(std::nearbyint(static_cast<double>(packet->pts) * scale->second));
+      }
+      if (packet->dts != AV_NOPTS_VALUE) {
+        packet->dts =
+            static_cast<std::int64_t>(std::nearbyint(static_cast<double>(packet->dts) * scale->second));
+      }
+    }
+    if (packet->dts != AV_NOPTS_VALUE && ist.NextPts != kNoTime &&
+        (input.Format->iformat->flags & AVFMT_TS_DISCONT) != 0 && !p.CopyTs) {
+      const std::int64_t dts = runtime::avutil().av_rescale_q(packet->dts, time_base, kMicroseconds);
+      const std::int64_t delta = dts - ist.NextPts;
+      if (std::llabs(delta) > static_cast<std::int64_t>(p.DtsDeltaThreshold * 1000000.0F) ||
+          dts + 1 < ist.Pts) {
+        input.TsOffset -= delta;
+        if (p.Verbosity > 2) {
+          runtime::Log(
+              this, runtime::llVerbose,
+              runtime::TextFormat("timestamp discontinuity %lld, new offset= %lld",
+                                  static_cast<long long>(delta), static_cast<long long>(input.TsOffset)));
+        }
+        const std::int64_t shift = runtime::avutil().av_rescale_q(delta, kMicroseconds, time_base);
+        packet->dts -= shift;
+        if (packet->pts != AV_NOPTS_VALUE) packet->pts -= shift;
+      }
+    }
+
+    const int processed = ProcessPacket(ist, ist_index, packet);
+    runtime::avcodec().av_packet_unref(packet);
+    if (processed < 0) {
+      const std::string message =
+          runtime::TextFormat("Error while decoding stream #%d.%d (%s)", ist.FileIndex, ist.StreamIndex,
+                              runtime::StreamKindName(ist.Stream->codecpar->codec_type));
+      if (p.ExitOnError) throw FFmpegException(message);
+      if (p.Verbosity >= 0) runtime::Log(this, runtime::llVerbose, message);
+      continue;
+    }
+    const std::int64_t now = runtime::avutil().av_gettime();
+    if (now - last_report > progress_interval_us_) {
+      last_report = now;
+      ReportProgress(false, file_index);
+    }
+  }
+  FinishRun();
+}
+
+void TCustomFFmpeg::FinishRun() {
+  TRunState& run = *run_;
+  for (std::size_t index = 0; index < run.InputStreams.size(); ++index) {
+    TInputStreamState& ist = run.InputStreams[index];
+    if (ist.DecodingNeeded && !ist.Flushed) {
+      ProcessPacket(ist, static_cast<int>(index), nullptr);
+      ist.Flushed = true;
+    }
+  }
+  for (OutputFile& output : output_files_) {
+    if (!output.HeaderWritten) continue;
+    const int written = runtime::avformat().av_write_trailer(output.Format.get());
+    output.HeaderWritten = false;
+    // A trailer that did not reach the file leaves an unplayable output: that is a failed run.
+    if (written < 0)
+      throw FFmpegException(
+          runtime::DescribeLibraryError("Writing the trailer of", output.FileName, written));
+    if (AVIOContext* io = output.Format->pb; io != nullptr) {
+      runtime::avformat().avio_flush(io);
+      if (io->error < 0)
+        throw FFmpegException(runtime::DescribeLibraryError("Writing", output.FileName, io->error));
+    }
+  }
+  ReportProgress(true, -1);
+  finished_ = !break_requested_;
+}
+
+}  // namespace engine

@@ -1,0 +1,504 @@
+// The start of a conversion run: the stream tables, the mapping of output streams to input streams, copy or
+// re-encoding set-up, the codecs opened, the metadata maps applied and the headers written.
+#include <cstring>
+
+#include "engine/ffmpeg_exception.h"
+#include "engine/task.h"
+#include "runtime/library_loader.h"
+#include "runtime/logger.h"
+#include "runtime/open_error_text.h"
+#include "runtime/stream_kind.h"
+#include "runtime/text_format.h"
+#include "runtime/trim_blanks.h"
+
+namespace engine {
+namespace {
+
+const char* KindName(const AVCodecParameters* parameters) {
+  return runtime::StreamKindName(parameters->codec_type);
+}
+
+}  // namespace
+
+void TCustomFFmpeg::Transcode() {
+  run_ = std::make_unique<TRunState>();
+  run_->Packet.reset(runtime::avcodec().av_packet_alloc());
+  run_->OutPacket.reset(runtime::avcodec().av_packet_alloc());
+  run_->DecodedFrame.reset(runtime::avutil().av_frame_alloc());
+  if (!run_->Packet || !run_->OutPacket || !run_->DecodedFrame) throw FFmpegException("av_mallocz fail");
+
+  BuildInputTables();
+  BuildOutputTables();
+  MapStreams();
+  for (TOutputStreamState& ost : run_->OutputStreams) {
+    TInputStreamState& ist = run_->InputStreams[static_cast<std::size_t>(ost.SourceIndex)];
+    if (const AVDictionaryEntry* language =
+            runtime::avutil().av_dict_get(ist.Stream->metadata, "language", nullptr, 0);
+        language != nullptr &&
+        runtime::avutil().av_dict_get(ost.Stream->metadata, "language", nullptr, 0) == nullptr) {
+      runtime::avutil().av_dict_set(&ost.Stream->metadata, "language", language->value, 0);
+    }
+    ost.Stream->disposition = ist.Stream->disposition;
+    ost.Encoder->bits_per_raw_sample = ist.Decoder->bits_per_raw_sample;
+    ost.Encoder->chroma_sample_location = ist.Decoder->chroma_sample_location;
+    if (ost.StreamCopy) {
+      SetUpStreamCopy(ost, ist);
+    } else {
+      SetUpEncoding(ost, ist);
+    }
+  }
+  OpenEncoders();
+  OpenDecoders();
+  for (TInputStreamState& ist : run_->InputStreams) {
+    ist.Pts = 0;
+    ist.NextPts = kNoTime;
+    ist.IsStart = true;
+  }
+  ApplyMetaDataMaps();
+  WriteHeaders();
+  for (std::size_t file = 0; file < output_files_.size(); ++file)
+    DumpOutputFormat(static_cast<int>(file));
+  LogStreamMapping();
+  MainLoop();
+}
+
+void TCustomFFmpeg::BuildInputTables() {
+  const bool rate_emulation = pending_.RateEmulation;
+  for (std::size_t file = 0; file < input_files_.size(); ++file) {
+    InputFile& input = input_files_[file];
+    TInputFileState state;
+    state.FirstStream = static_cast<int>(run_->InputStreams.size());
+    state.StreamCount = static_cast<int>(input.Format->nb_streams);
+    run_->InputFiles.push_back(state);
+    for (int index = 0; index < state.StreamCount; ++index) {
+      TInputStreamState ist;
+      ist.FileIndex = static_cast<int>(file);
+      ist.StreamIndex = index;
+      ist.Stream = input.Format->streams[index];
+      ist.Decoder = input.Streams[static_cast<std::size_t>(index)].Decoder.get();
+      ist.ForcedDecoder = input.Streams[static_cast<std::size_t>(index)].ForcedDecoder;
+      if (rate_emulation) ist.StartTime = runtime::avutil().av_gettime();
+      run_->InputStreams.push_back(ist);
+    }
+  }
+}
+
+void TCustomFFmpeg::BuildOutputTables() {
+  std::size_t total = 0;
+  for (std::size_t file = 0; file < output_files_.size(); ++file) {
+    if (output_files_[file].Format->nb_streams == 0) {
+      DumpOutputFormat(static_cast<int>(file));
+      throw FFmpegException(
+          runtime::TextFormat("Output file #%d does not contain any stream", static_cast<int>(file)));
+    }
+    total += output_files_[file].Format->nb_streams;
+  }
+  const std::vector<TStreamMap>& maps = pending_.StreamMaps;
+  if (!maps.empty() && maps.size() != total) {
+    throw FFmpegException("Number of stream maps must match number of output streams");
+  }
+  const auto valid = [this](int file, int stream) {
+    return file >= 0 && file < static_cast<int>(input_files_.size()) && stream >= 0 &&
+           stream < static_cast<int>(input_files_[static_cast<std::size_t>(file)].Format->nb_streams);
+  };
+  for (const TStreamMap& map : maps) {
+    if (!valid(map.FileIndex, map.StreamIndex)) {
+      throw FFmpegException(
+          runtime::TextFormat("Could not find input stream #%d.%d", map.FileIndex, map.StreamIndex));
+    }
+    if (!valid(map.SyncFileIndex, map.SyncStreamIndex)) {
+      throw FFmpegException(
+          runtime::TextFormat("Could not find sync stream #%d.%d", map.SyncFileIndex, map.SyncStreamIndex));
+    }
+  }
+  for (std::size_t file = 0; file < output_files_.size(); ++file) {
+    OutputFile& output = output_files_[file];
+    for (unsigned index = 0; index < output.Format->nb_streams; ++index) {
+      TOutputStreamState ost;
+      ost.FileIndex = static_cast<int>(file);
+      ost.StreamIndex = static_cast<int>(index);
+      ost.Stream = output.Format->streams[index];
+      OutputStreamSetup& setup = output.Streams[index];
+      ost.Encoder = setup.Encoder.get();
+      ost.ForcedEncoder = setup.ForcedEncoder;
+      ost.StreamCopy = setup.StreamCopy;
+      run_->OutputStreams.push_back(std::move(ost));
+    }
+  }
+}
+
+void TCustomFFmpeg::MapStreams() {
+  const std::vector<TStreamMap>& maps = pending_.StreamMaps;
+  std::vector<TInputStreamState>& inputs = run_->InputStreams;
+  const auto position = [this](int file, int stream) {
+    return run_->InputFiles[static_cast<std::size_t>(file)].FirstStream + stream;
+  };
+  for (std::size_t i = 0; i < run_->OutputStreams.size(); ++i) {
+    TOutputStreamState& ost = run_->OutputStreams[i];
+    const AVMediaType kind = ost.Encoder->codec_type;
+    int source = -1;
+    if (!maps.empty()) {
+      const TStreamMap& map = maps[i];
+      source = position(map.FileIndex, map.StreamIndex);
+      const AVMediaType input_kind = inputs[static_cast<std::size_t>(source)].Stream->codecpar->codec_type;
+      if (input_kind != kind) {
+        DumpOutputFormat(ost.FileIndex);
+        throw FFmpegException(
+            runtime::TextFormat("Codec type mismatch for mapping #%d.%d (%s) -> #%d.%d (%s)", map.FileIndex,
+                                map.StreamIndex, runtime::StreamKindName(input_kind), ost.FileIndex,
+                                ost.StreamIndex, runtime::StreamKindName(kind)));
+      }
+      ost.SyncInput = position(map.SyncFileIndex, map.SyncStreamIndex);
+    } else {
+      const int program_id = pending_.ProgramID;
+      if (program_id != 0) {
+        for (std::size_t file = 0; file < input_files_.size() && source < 0; ++file) {
+          const AVFormatContext* context = input_files_[file].Format.get();
+          for (unsigned program = 0; program < context->nb_programs && source < 0; ++program) {
+            const AVProgram* found = context->programs[program];
+            if (found->id != program_id) continue;
+            for (unsigned entry = 0; entry < found->nb_stream_indexes; ++entry) {
+              const int candidate =
+                  position(static_cast<int>(file), static_cast<int>(found->stream_index[entry]));
+              const TInputStreamState& ist = inputs[static_cast<std::size_t>(candidate)];
+              if (ist.Discard && ist.Stream->codecpar->codec_type == kind) {
+                source = candidate;
+                break;
+              }
+            }
+          }
+        }
+      } else {
+        for (std::size_t candidate = 0; candidate < inputs.size(); ++candidate) {
+          if (inputs[candidate].Discard && inputs[candidate].Stream->codecpar->codec_type == kind) {
+            source = static_cast<int>(candidate);
+            break;
+          }
+        }
+      }
+      if (source < 0 && program_id == 0) {
+        for (std::size_t candidate = inputs.size(); candidate-- > 0;) {
+          if (inputs[candidate].Stream->codecpar->codec_type == kind) {
+            source = static_cast<int>(candidate);
+            break;
+          }
+        }
+      }
+      if (source < 0) {
+        DumpOutputFormat(ost.FileIndex);
+        throw FFmpegException(
+            runtime::TextFormat("Could not find input stream matching output stream #%d.%d (%s)",
+                                ost.FileIndex, ost.StreamIndex, runtime::StreamKindName(kind)));
+      }
+      ost.SyncInput = source;
+    }
+    ost.SourceIndex = source;
+    inputs[static_cast<std::size_t>(source)].Discard = false;
+    ost.Active = true;
+  }
+}
+
+void TCustomFFmpeg::SetUpStreamCopy(TOutputStreamState& ost, TInputStreamState& ist) {
+  AVCodecParameters* out = ost.Stream->codecpar;
+  const AVCodecParameters* in = ist.Stream->codecpar;
+  const std::uint32_t forced_tag = ost.Encoder->codec_tag;
+  const AVRational forced_aspect = ost.Stream->sample_aspect_ratio;
+  if (runtime::avcodec().avcodec_parameters_copy(out, in) < 0) throw FFmpegException("av_mallocz fail");
+
+  // The input's tag is kept where the output format knows it for the same codec, or knows no tag at all
+  // for it; otherwise the muxer picks its own.
+  const AVOutputFormat* format = output_files_[static_cast<std::size_t>(ost.FileIndex)].Format->oformat;
+  if (forced_tag != 0) {
+    out->codec_tag = forced_tag;
+  } else if (format->codec_tag != nullptr &&
+             runtime::avformat().av_codec_get_id(format->codec_tag, in->codec_tag) != in->codec_id &&
+             runtime::avformat().av_codec_get_tag(format->codec_tag, in->codec_id) != 0) {
+    out->codec_tag = 0;
+  }
+  ost.Stream->time_base = ist.Stream->time_base;
+
+  switch (in->codec_type) {
+    case AVMEDIA_TYPE_AUDIO:
+      if (pending_.AudioVolume != 256) {
+        throw FFmpegException("-acodec copy and -vol are incompatible (frames are not decoded)");
+      }
+      if ((out->block_align == 1 && out->codec_id == AV_CODEC_ID_MP3) || out->codec_id == AV_CODEC_ID_AC3) {
+        out->block_align = 0;
+      }
+      break;
+    case AVMEDIA_TYPE_VIDEO:
+      if (OnTaskHook)
+        throw FFmpegException("-vcodec copy and CustomHook are incompatible (frames are not decoded)");
+      if (pending_.HookModulesLoaded || !pending_.FrameHooks.empty()) {
+        throw FFmpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
+      }
+      if (preview_ || preview_bitmap_) {
+        throw FFmpegException("-vcodec copy and PostHooks are incompatible (frames are not decoded)");
+      }
+      ost.Stream->avg_frame_rate = ist.Stream->avg_frame_rate;
+      ost.Stream->r_frame_rate = ist.Stream->r_frame_rate;
+      if (forced_aspect.num != 0) out->sample_aspect_ratio = forced_aspect;
+      ost.Stream->sample_aspect_ratio = out->sample_aspect_ratio;
+      break;
+    case AVMEDIA_TYPE_SUBTITLE:
+      break;
+    default:
+      throw FFmpegException("invalid codec_type of output stream");
+  }
+}
+
+void TCustomFFmpeg::SetUpEncoding(TOutputStreamState& ost, TInputStreamState& ist) {
+  AVCodecContext* codec = ost.Encoder;
+  const AVCodecContext* icodec = ist.Decoder;
+  const TPendingValues& p = pending_;
+  switch (codec->codec_type) {
+    case AVMEDIA_TYPE_AUDIO:
+      ost.AudioResample = icodec->sample_rate != codec->sample_rate || p.AudioSyncMethod > 1;
+      break;
+    case AVMEDIA_TYPE_SUBTITLE:
+      break;
+    case AVMEDIA_TYPE_VIDEO: {
+      if (codec->pix_fmt == AV_PIX_FMT_NONE) {
+        throw FFmpegException("Video pixel format is unknown, stream cannot be decoded");
+      }
+      ost.VideoCrop = p.CropTop + p.CropBottom + p.CropLeft + p.CropRight != 0;
+      ost.VideoPad = p.PadTop + p.PadBottom + p.PadLeft + p.PadRight != 0;
+      ost.VideoResample =
+          !(codec->width == icodec->width - p.CropLeft - p.CropRight + p.PadLeft + p.PadRight &&
+            codec->height == icodec->height - p.CropTop - p.CropBottom + p.PadTop + p.PadBottom &&
+            codec->pix_fmt == icodec->pix_fmt);
+      if (ost.VideoCrop) {
+        ost.TopBand = p.CropTop;
+        ost.BottomBand = p.CropBottom;
+        ost.LeftBand = p.CropLeft;
+        ost.RightBand = p.CropRight;
+      }
+      if (ost.VideoPad) {
+        ost.PadTop = p.PadTop;
+        ost.PadBottom = p.PadBottom;
+        ost.PadLeft = p.PadLeft;
+        ost.PadRight = p.PadRight;
+      }
+      if (ost.VideoPad || ost.VideoResample) {
+        ost.Picture.reset(runtime::avutil().av_frame_alloc());
+        if (ost.Picture != nullptr) {
+          ost.Picture->format = codec->pix_fmt;
+          ost.Picture->width = codec->width;
+          ost.Picture->height = codec->height;
+        }
+        if (ost.Picture == nullptr || runtime::avutil().av_frame_get_buffer(ost.Picture.get(), 0) < 0) {
+          throw FFmpegException(ost.VideoResample ? "Cannot allocate temp picture, check pix fmt"
+                                                  : "avpicture_alloc fail");
+        }
+      }
+      if (ost.VideoResample) {
+        std::int64_t flags = 0;
+        runtime::avutil().av_opt_get_int(generic_options_.Scaler(), "sws_flags", 0, &flags);
+        current_scaler_flags_ = static_cast<int>(flags);
+        ost.Scaler.reset(runtime::swscale().sws_getContext(
+            icodec->width - p.CropLeft - p.CropRight, icodec->height - p.CropTop - p.CropBottom,
+            icodec->pix_fmt, codec->width - p.PadLeft - p.PadRight, codec->height - p.PadTop - p.PadBottom,
+            codec->pix_fmt, current_scaler_flags_, nullptr, nullptr, nullptr));
+        if (ost.Scaler == nullptr) throw FFmpegException("Cannot get resampling context");
+        codec->bits_per_raw_sample = 0;
+      }
+      ost.ResampleHeight = icodec->height - p.CropTop - p.CropBottom;
+      ost.ResampleWidth = icodec->width - p.CropLeft - p.CropRight;
+      ost.ResamplePixFmt = icodec->pix_fmt;
+      if (video_filters_on_) throw FFmpegException("Error opening filters!");
+      break;
+    }
+    default:
+      throw FFmpegException("invalid codec_type of output stream");
+  }
+  ost.EncodingNeeded = true;
+  ist.DecodingNeeded = true;
+}
+
+void TCustomFFmpeg::OpenEncoders() {
+  for (TOutputStreamState& ost : run_->OutputStreams) {
+    if (!ost.EncodingNeeded) continue;
+    AVCodecContext* codec = ost.Encoder;
+    const char* kind = runtime::StreamKindName(codec->codec_type);
+    const AVCodec* encoder = ost.ForcedEncoder != nullptr
+                                 ? ost.ForcedEncoder
+                                 : runtime::avcodec().avcodec_find_encoder(codec->codec_id);
+    if (encoder == nullptr || (codec->codec != nullptr && codec->codec != encoder)) {
+      LogStreamMapping();
+      const std::string message =
+          runtime::TextFormat("Encoder (codec id %d) not found for output stream #%d.%d (%s)",
+                              static_cast<int>(codec->codec_id), ost.FileIndex, ost.StreamIndex, kind);
+      runtime::Log(this, runtime::llError, message);
+      throw FFmpegException(message);
+    }
+    int opened;
+    {
+      std::lock_guard lock(runtime::CodecLock());
+      opened = runtime::avcodec().avcodec_open2(codec, encoder, nullptr);
+      ost.EncoderOpen = opened >= 0;
+    }
+    if (opened < 0) {
+      LogStreamMapping();
+      const std::string message = runtime::TextFormat(
+          "Error while opening encoder for output stream #%d.%d (%s) - maybe incorrect parameters such as "
+          "bit_rate, "
+          "rate, width or height",
+          ost.FileIndex, ost.StreamIndex, kind);
+      runtime::Log(this, runtime::llError, message + ": " + runtime::LibraryErrorText(opened));
+      throw FFmpegException(message);
+    }
+    if (runtime::avcodec().avcodec_parameters_from_context(ost.Stream->codecpar, codec) < 0) {
+      throw FFmpegException("av_mallocz fail");
+    }
+    ost.Stream->time_base = codec->time_base;
+    if (codec->codec_type == AVMEDIA_TYPE_VIDEO) ost.Stream->avg_frame_rate = codec->framerate;
+    run_->ExtraSize += codec->extradata_size;
+  }
+  // Bitstream filters start from the parameters the stream now has, and hand theirs to the muxer.
+  for (TOutputStreamState& ost : run_->OutputStreams) {
+    const OutputStreamSetup& setup = output_files_[static_cast<std::size_t>(ost.FileIndex)]
+                                         .Streams[static_cast<std::size_t>(ost.StreamIndex)];
+    for (const std::string& name : setup.BitstreamFilters) {
+      const AVBitStreamFilter* filter = runtime::avcodec().av_bsf_get_by_name(name.c_str());
+      AVBSFContext* raw = nullptr;
+      if (filter == nullptr || runtime::avcodec().av_bsf_alloc(filter, &raw) < 0) {
+        throw FFmpegException("Unknown bitstream filter " + name);
+      }
+      runtime::BitstreamFilterPtr context(raw);
+      const AVCodecParameters* source =
+          ost.Filters.empty() ? ost.Stream->codecpar : ost.Filters.back()->par_out;
+      const AVRational time_base =
+          ost.Filters.empty() ? ost.Stream->time_base : ost.Filters.back()->time_base_out;
+      runtime::avcodec().avcodec_parameters_copy(context->par_in, source);
+      context->time_base_in = time_base;
+      const int initialised = runtime::avcodec().av_bsf_init(context.get());
+      if (initialised < 0) {
+        throw FFmpegException(runtime::TextFormat("%s failed for stream %d, codec %s: %s", name.c_str(),
+                                                  ost.StreamIndex,
+                                                  runtime::avcodec().avcodec_get_name(source->codec_id),
+                                                  runtime::LibraryErrorText(initialised).c_str()));
+      }
+      ost.Filters.push_back(std::move(context));
+    }
+    if (!ost.Filters.empty()) {
+      runtime::avcodec().avcodec_parameters_copy(ost.Stream->codecpar, ost.Filters.back()->par_out);
+      ost.Stream->time_base = ost.Filters.back()->time_base_out;
+    }
+  }
+}
+
+void TCustomFFmpeg::OpenDecoders() {
+  for (TInputStreamState& ist : run_->InputStreams) {
+    if (!ist.DecodingNeeded) continue;
+    const char* kind = KindName(ist.Stream->codecpar);
+    const AVCodec* decoder = ist.ForcedDecoder != nullptr
+                                 ? ist.ForcedDecoder
+                                 : runtime::avcodec().avcodec_find_decoder(ist.Stream->codecpar->codec_id);
+    if (decoder == nullptr) {
+      LogStreamMapping();
+      const std::string message = runtime::TextFormat(
+          "Decoder (codec id %d) not found for input stream #%d.%d (%s)",
+          static_cast<int>(ist.Stream->codecpar->codec_id), ist.FileIndex, ist.StreamIndex, kind);
+      runtime::Log(this, runtime::llError, message);
+      throw FFmpegException(message);
+    }
+    int opened;
+    {
+      std::lock_guard lock(runtime::CodecLock());
+      opened = runtime::avcodec().avcodec_open2(ist.Decoder, decoder, nullptr);
+      ist.DecoderOpen = opened >= 0;
+    }
+    if (opened < 0) {
+      LogStreamMapping();
+      const std::string message = runtime::TextFormat(
+          "Error while opening decoder for input stream #%d.%d (%s)", ist.FileIndex, ist.StreamIndex, kind);
+      runtime::Log(this, runtime::llError, message + ": " + runtime::LibraryErrorText(opened));
+      throw FFmpegException(message);
+    }
+  }
+}
+
+void TCustomFFmpeg::ApplyMetaDataMaps() {
+  const int outputs = static_cast<int>(output_files_.size());
+  const int inputs = static_cast<int>(input_files_.size());
+  for (const TMetaDataMap& map : pending_.MetaDataMaps) {
+    std::string message;
+    if (map.OutFile < 0 || map.OutFile >= outputs) {
+      message = runtime::TextFormat("Invalid output file index %d map_meta_data(%d,%d)", map.OutFile,
+                                    map.OutFile, map.InFile);
+    } else if (map.InFile < 0 || map.InFile >= inputs) {
+      message = runtime::TextFormat("Invalid input file index %d map_meta_data(%d,%d)", map.InFile,
+                                    map.OutFile, map.InFile);
+    }
+    if (!message.empty()) {
+      LogStreamMapping();
+      runtime::Log(this, runtime::llError, message);
+      throw FFmpegException(message);
+    }
+    AVFormatContext* out = output_files_[static_cast<std::size_t>(map.OutFile)].Format.get();
+    const AVFormatContext* in = input_files_[static_cast<std::size_t>(map.InFile)].Format.get();
+    runtime::avutil().av_dict_copy(&out->metadata, in->metadata, 0);
+  }
+}
+
+void TCustomFFmpeg::WriteHeaders() {
+  for (std::size_t file = 0; file < output_files_.size(); ++file) {
+    OutputFile& output = output_files_[file];
+    const int written =
+        runtime::avformat().avformat_write_header(output.Format.get(), output.MuxerOptions.Address());
+    if (written < 0) {
+      LogStreamMapping();
+      runtime::Log(this, runtime::llError,
+                   runtime::DescribeLibraryError("Writing the header of", output.FileName, written));
+      const std::string message =
+          runtime::TextFormat("Could not write header for output file #%d (incorrect codec parameters ?)",
+                              static_cast<int>(file));
+      runtime::Log(this, runtime::llError, message);
+      throw FFmpegException(message);
+    }
+    output.HeaderWritten = true;
+    // Muxer options the muxer did not take would otherwise vanish without a word.
+    const AVDictionaryEntry* unused = nullptr;
+    while ((unused = runtime::avutil().av_dict_get(output.MuxerOptions.Get(), "", unused,
+                                                   AV_DICT_IGNORE_SUFFIX)) != nullptr) {
+      runtime::Log(this, runtime::llWarning,
+                   runtime::TextFormat("Option %s not used by the %s muxer of '%s'", unused->key,
+                                       output.Format->oformat->name, output.FileName.c_str()));
+    }
+  }
+  bool all_rtp = !output_files_.empty();
+  std::vector<AVFormatContext*> contexts;
+  for (OutputFile& output : output_files_) {
+    all_rtp = all_rtp && std::strcmp(output.Format->oformat->name, "rtp") == 0;
+    contexts.push_back(output.Format.get());
+  }
+  if (all_rtp) {
+    char sdp[2048] = {};
+    runtime::avformat().av_sdp_create(contexts.data(), static_cast<int>(contexts.size()), sdp, sizeof sdp);
+    runtime::Log(this, runtime::llInfo, "SDP:\r\n" + std::string(runtime::TrimBlanks(sdp)));
+  }
+}
+
+void TCustomFFmpeg::DumpOutputFormat(int file_index) {
+  const OutputFile& output = output_files_[static_cast<std::size_t>(file_index)];
+  runtime::avformat().av_dump_format(output.Format.get(), file_index, output.Format->url, 1);
+}
+
+void TCustomFFmpeg::LogStreamMapping() {
+  if (pending_.Verbosity < 0 || run_ == nullptr) return;
+  runtime::Log(this, runtime::llVerbose, "Stream mapping:");
+  for (const TOutputStreamState& ost : run_->OutputStreams) {
+    const TInputStreamState& source = run_->InputStreams[static_cast<std::size_t>(ost.SourceIndex)];
+    std::string line =
+        runtime::TextFormat("  Stream #%d.%d -> #%d.%d (%s)", source.FileIndex, source.StreamIndex,
+                            ost.FileIndex, ost.StreamIndex, runtime::StreamKindName(ost.Encoder->codec_type));
+    if (ost.SyncInput != ost.SourceIndex) {
+      const TInputStreamState& sync = run_->InputStreams[static_cast<std::size_t>(ost.SyncInput)];
+      line += runtime::TextFormat(" [sync #%d.%d (%s)]", sync.FileIndex, sync.StreamIndex,
+                                  KindName(sync.Stream->codecpar));
+    }
+    runtime::Log(this, runtime::llVerbose, line);
+  }
+}
+
+}  // namespace engine

@@ -1,0 +1,96 @@
+// The state of one conversion run, from the stream mapping to the written trailers. Owned by the task and
+// touched only by the thread that runs it.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "runtime/media_owners.h"
+
+namespace engine {
+
+inline constexpr std::int64_t kNoTime = INT64_MIN;  // AV_NOPTS_VALUE
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+struct TInputFileState {
+  bool EndOfFile = false;
+  bool NoPacket = false;  // the last read answered "try again"
+  int FirstStream = 0;    // position of the file's first stream in the input stream table
+  int StreamCount = 0;
+};
+
+struct TInputStreamState {
+  int FileIndex = 0;
+  int StreamIndex = 0;
+  AVStream* Stream = nullptr;
+  AVCodecContext* Decoder = nullptr;  // owned by the input's stream set-up
+  const AVCodec* ForcedDecoder = nullptr;
+  bool Discard = true;  // no output stream is fed from this stream
+  bool DecodingNeeded = false;
+  bool DecoderOpen = false;
+  std::int64_t StartTime = 0;      // wall clock at the start, for rate emulation
+  std::int64_t NextPts = kNoTime;  // microseconds
+  std::int64_t Pts = 0;            // microseconds
+  bool IsStart = true;
+  bool Flushed = false;
+  std::int64_t DecodedFrames = 0;
+};
+
+struct TOutputStreamState {
+  int FileIndex = 0;
+  int StreamIndex = 0;
+  AVStream* Stream = nullptr;
+  AVCodecContext* Encoder = nullptr;  // owned by the output's stream set-up
+  const AVCodec* ForcedEncoder = nullptr;
+  int SourceIndex = 0;  // input stream table position
+  int SyncInput = 0;    // input stream table position
+  bool StreamCopy = false;
+  bool EncodingNeeded = false;
+  bool EncoderOpen = false;
+  int FrameNumber = 0;
+  std::int64_t SyncOpts = 0;
+  bool Active = true;
+  // The end of the last packet written, in seconds from the output's start: the stream's output time.
+  double OutputTime = 0;
+  int Quality = 0;  // of the last encoded picture, in the library's lambda scale
+  FilePtr PassLog;  // first pass of a two-pass encoding: the encoder's statistics
+  std::vector<runtime::BitstreamFilterPtr> Filters;
+
+  // Video re-encoding.
+  bool VideoResample = false;
+  bool VideoCrop = false;
+  bool VideoPad = false;
+  int TopBand = 0, BottomBand = 0, LeftBand = 0, RightBand = 0;
+  int PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+  int ResampleWidth = 0, ResampleHeight = 0;
+  int ResamplePixFmt = -1;
+  runtime::ScalerPtr Scaler;
+  runtime::FramePtr Picture;  // the encoder's picture: scaled, padded
+
+  // Audio re-encoding.
+  bool AudioResample = false;
+  runtime::ResamplerPtr Resampler;
+  runtime::AudioFifoPtr Fifo;
+};
+
+struct TRunState {
+  std::vector<TInputFileState> InputFiles;
+  std::vector<TInputStreamState> InputStreams;
+  std::vector<TOutputStreamState> OutputStreams;
+  runtime::PacketPtr Packet;       // the packet read
+  runtime::PacketPtr OutPacket;    // the packet on its way to the muxer
+  runtime::FramePtr DecodedFrame;  // the frame a decoder delivered
+  std::int64_t StartTime = 0;      // wall clock at the start of the loop, microseconds
+  std::int64_t VideoSize = 0;      // bytes of video written
+  std::int64_t AudioSize = 0;      // bytes of audio written
+  std::int64_t ExtraSize = 0;      // bytes of global headers
+  bool ReadErrorLogged = false;
+};
+
+}  // namespace engine

@@ -1,0 +1,67 @@
+// Runs one real conversion through the engine component on a worker thread, as the window does, and reports
+// how it ended.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "engine/vidrel.h"
+#include "engine_test_support.h"
+#include "runtime/library_loader.h"
+
+namespace engine_test {
+
+struct ConversionResult {
+  bool Added = false;      // AddTask succeeded
+  bool OutputSet = false;  // SetOutputFile succeeded
+  bool Terminated = false;
+  bool Finished = false;
+  bool ExceptionRaised = false;
+  std::string ErrorText;  // LastErrorText or the exception message
+  int ProgressEvents = 0;
+};
+
+inline ConversionResult Convert(const std::filesystem::path& input, const std::filesystem::path& output,
+                                const std::string& input_options = "",
+                                const std::string& output_options = "") {
+  ConversionResult result;
+  engine::TVidrel vidrel;
+  if (!vidrel.LoadMediaLibraries(runtime::ProgramFolder())) {
+    result.ErrorText = vidrel.LastErrorText();
+    return result;
+  }
+  vidrel.SetOnProgress([&](engine::TCustomVidrel&, engine::PProgressInfo) { ++result.ProgressEvents; });
+  vidrel.SetOnTerminate([&](engine::TCustomVidrel&, const engine::TTerminateInfo& info) {
+    if (info.TaskIndex < 0) {
+      result.Terminated = true;
+      return;
+    }
+    result.Finished = info.Finished;
+    result.ExceptionRaised = info.ExceptionRaised;
+    if (info.ExceptionRaised) result.ErrorText = info.ExceptionMessage;
+  });
+  engine::TInputOptions in;
+  engine::InitInputOptions(in);
+  in.ExtOptions = input_options;
+  const int index = vidrel.AddTask(input.string(), &in);
+  if (index < 0) {
+    result.ErrorText = vidrel.LastErrorText();
+    return result;
+  }
+  result.Added = true;
+  engine::TOutputOptions out;
+  engine::InitOutputOptions(out);
+  out.ExtOptions = output_options;
+  if (!vidrel.SetOutputFile(index, output.string(), &out)) {
+    result.ErrorText = vidrel.LastErrorText();
+    return result;
+  }
+  result.OutputSet = true;
+  vidrel.StartTask(1);
+  EXPECT_TRUE(WaitServing([&] { return result.Terminated; }, std::chrono::seconds(60)));
+  return result;
+}
+
+}  // namespace engine_test

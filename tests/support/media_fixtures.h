@@ -1,0 +1,155 @@
+// Media for tests: small fixtures made with the ffmpeg tool on first use (shared by every test of the build),
+// and what ffprobe and ffmpeg say about the files a test produced.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace media_test {
+
+struct CommandResult {
+  int Status = -1;
+  std::string Output;  // standard output
+};
+
+inline CommandResult RunCommand(const std::string& command) {
+  CommandResult result;
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  std::size_t read;
+  while ((read = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+    result.Output.append(buffer, read);
+  const int status = ::pclose(pipe);
+  result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+inline std::string Quoted(const std::filesystem::path& path) {
+  std::string text = "'";
+  for (const char c : path.string()) {
+    if (c == '\'') {
+      text += "'\\''";
+    } else {
+      text += c;
+    }
+  }
+  return text + "'";
+}
+
+// The fixture `name` in the shared fixture folder, made with `ffmpeg -y <arguments> <file>` unless it exists.
+// Made under a temporary name and renamed, so tests running at the same time never see half a file.
+inline std::filesystem::path Fixture(const std::string& name, const std::string& arguments) {
+  const std::filesystem::path folder = TARVELLO_FIXTURE_DIR;
+  std::filesystem::create_directories(folder);
+  const std::filesystem::path path = folder / name;
+  if (std::filesystem::exists(path)) return path;
+  const std::filesystem::path partial =
+      folder / (std::to_string(::getpid()) + "-" + std::to_string(::gettid()) + "-" + name);
+  const CommandResult made =
+      RunCommand("ffmpeg -nostdin -v error -y " + arguments + " " + Quoted(partial) + " 2>&1");
+  if (made.Status != 0) return {};
+  std::filesystem::rename(partial, path);
+  return path;
+}
+
+// 3 s of 320x240 25 fps H.264 (a key frame every second) with 44.1 kHz stereo AAC, in MP4.
+inline std::filesystem::path H264AacMp4() {
+  return Fixture(
+      "h264_aac.mp4",
+      "-f lavfi -i testsrc=size=320x240:rate=25:duration=3 -f lavfi -i sine=frequency=440:duration=3 "
+      "-ac 2 -c:v libx264 -preset ultrafast -g 25 -bf 2 -c:a aac -b:a 96k -shortest");
+}
+
+// 3 s of MPEG-2 video with MP2 audio in an MPEG program stream.
+inline std::filesystem::path Mpeg2Ps() {
+  return Fixture(
+      "mpeg2.mpg",
+      "-f lavfi -i testsrc=size=352x288:rate=25:duration=3 -f lavfi -i sine=frequency=440:duration=3 "
+      "-c:v mpeg2video -g 12 -b:v 1M -c:a mp2 -ar 44100 -ac 2 -f mpeg -shortest");
+}
+
+struct StreamFacts {
+  std::string Kind;  // "video", "audio", "subtitle", "data"
+  std::string Codec;
+  double Duration = 0;  // seconds; 0 when ffprobe gives none
+  int Packets = 0;
+};
+
+// The streams of a file as ffprobe sees them, with each stream's duration measured from its packets.
+inline std::vector<StreamFacts> ProbeStreams(const std::filesystem::path& path) {
+  std::vector<StreamFacts> streams;
+  const CommandResult listed =
+      RunCommand("ffprobe -v error -show_entries stream=codec_type,codec_name -of csv=p=0 " + Quoted(path) +
+                 " 2>/dev/null");
+  std::istringstream lines(listed.Output);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.empty()) continue;
+    StreamFacts facts;
+    // "codec,kind" and, for some streams, further fields after another comma.
+    std::istringstream fields(line);
+    std::getline(fields, facts.Codec, ',');
+    std::getline(fields, facts.Kind, ',');
+    streams.push_back(facts);
+  }
+  for (std::size_t index = 0; index < streams.size(); ++index) {
+    // First packet's start to last packet's end.
+    const CommandResult packets = RunCommand("ffprobe -v error -select_streams " + std::to_string(index) +
+                                             " -show_entries packet=pts_time,duration_time -of csv=p=0 " +
+                                             Quoted(path) + " 2>/dev/null");
+    std::istringstream rows(packets.Output);
+    double first = 1e100;
+    double last_end = -1e100;
+    while (std::getline(rows, line)) {
+      const std::size_t comma = line.find(',');
+      if (line.empty() || comma == std::string::npos) continue;
+      try {
+        const double pts = std::stod(line.substr(0, comma));
+        const std::string duration_text = line.substr(comma + 1);
+        const double duration =
+            duration_text.empty() || duration_text == "N/A" ? 0 : std::stod(duration_text);
+        first = std::min(first, pts);
+        last_end = std::max(last_end, pts + duration);
+        ++streams[index].Packets;
+      } catch (const std::exception&) {
+      }
+    }
+    if (streams[index].Packets > 0) streams[index].Duration = last_end - first;
+  }
+  return streams;
+}
+
+// Decodes every stream of the file completely; true when ffmpeg reports no error at all.
+inline bool DecodesCleanly(const std::filesystem::path& path) {
+  const CommandResult decoded =
+      RunCommand("ffmpeg -nostdin -v error -xerror -i " + Quoted(path) + " -f null - 2>&1");
+  return decoded.Status == 0 && decoded.Output.empty();
+}
+
+// The checksum of every packet of the selected stream ("v:0", "a:0"), in order.
+inline std::vector<std::string> PacketChecksums(const std::filesystem::path& path,
+                                                const std::string& stream) {
+  const CommandResult listed = RunCommand("ffmpeg -nostdin -v error -i " + Quoted(path) +
+                                          " -map 0:" + stream + " -c copy -f framemd5 - 2>/dev/null");
+  std::vector<std::string> sums;
+  std::istringstream lines(listed.Output);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    // stream, dts, pts, duration, size, hash[, side data...]
+    std::istringstream fields(line);
+    std::string field;
+    for (int index = 0; index < 6 && std::getline(fields, field, ','); ++index) {
+    }
+    sums.push_back(field.substr(field.find_first_not_of(' ')));
+  }
+  return sums;
+}
+
+}  // namespace media_test
