@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "engine/ffmpeg_exception.h"
+#include "engine/stream_clock.h"
 #include "engine/task.h"
 #include "runtime/library_loader.h"
 #include "runtime/logger.h"
@@ -16,29 +17,6 @@ namespace engine {
 namespace {
 
 constexpr AVRational kMicroseconds{1, 1000000};
-
-// How long a packet or frame lasts, in microseconds, from what is known about the stream; 0 when nothing
-// tells (every divisor is checked: unknown rates and time bases occur in real files).
-std::int64_t NominalDuration(const AVStream* stream, const AVCodecContext* decoder, std::int64_t duration,
-                             int samples) {
-  if (duration > 0 && stream->time_base.den != 0) {
-    return runtime::avutil().av_rescale_q(duration, stream->time_base, kMicroseconds);
-  }
-  const AVCodecParameters* parameters = stream->codecpar;
-  if (parameters->codec_type == AVMEDIA_TYPE_AUDIO) {
-    const int rate = parameters->sample_rate;
-    const int count = samples > 0 ? samples : parameters->frame_size;
-    return rate > 0 && count > 0 ? std::int64_t{1000000} * count / rate : 0;
-  }
-  if (parameters->codec_type == AVMEDIA_TYPE_VIDEO) {
-    AVRational rate = decoder != nullptr ? decoder->framerate : AVRational{0, 1};
-    if (rate.num <= 0 || rate.den <= 0) rate = stream->avg_frame_rate;
-    if (rate.num <= 0 || rate.den <= 0) rate = stream->r_frame_rate;
-    if (rate.num <= 0 || rate.den <= 0) return 0;
-    return std::int64_t{1000000} * rate.den / rate.num;
-  }
-  return 0;
-}
 
 }  // namespace
 
@@ -55,7 +33,7 @@ int TCustomFFmpeg::ProcessPacket(TInputStreamState& ist, int ist_index, const AV
       if (ost.SourceIndex == ist_index && !ost.EncodingNeeded && ost.Active) CopyPacket(ost, ist, *packet);
     }
     if (!ist.DecodingNeeded) {
-      ist.NextPts += NominalDuration(ist.Stream, ist.Decoder, packet->duration, 0);
+      ist.NextPts += NominalDurationUs(ist.Stream, ist.Decoder, packet->duration, 0);
     }
   }
 
@@ -116,7 +94,7 @@ void TCustomFFmpeg::DeliverFrame(TInputStreamState& ist, int ist_index, AVFrame*
   } else {
     ist.Pts = ist.NextPts;
   }
-  ist.NextPts = ist.Pts + NominalDuration(ist.Stream, ist.Decoder, frame->pkt_duration, frame->nb_samples);
+  ist.NextPts = ist.Pts + NominalDurationUs(ist.Stream, ist.Decoder, frame->pkt_duration, frame->nb_samples);
   ++ist.DecodedFrames;
   const AVMediaType kind = ist.Stream->codecpar->codec_type;
   if (kind == AVMEDIA_TYPE_VIDEO) ++video_frame_counter_;

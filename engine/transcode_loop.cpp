@@ -126,6 +126,12 @@ void TCustomFFmpeg::MainLoop() {
     }
     const int ist_index = file.FirstStream + packet->stream_index;
     TInputStreamState& ist = run.InputStreams[static_cast<std::size_t>(ist_index)];
+    if ((packet->flags & AV_PKT_FLAG_CORRUPT) != 0 && !ist.DamageLogged) {
+      ist.DamageLogged = true;
+      runtime::Log(this, runtime::llWarning,
+                   runtime::TextFormat("Damaged data in stream #%d.%d of '%s' (a cut or corrupted input)",
+                                       ist.FileIndex, ist.StreamIndex, input.FileName.c_str()));
+    }
     const AVRational time_base = ist.Stream->time_base;
     const std::int64_t offset = runtime::avutil().av_rescale_q(input.TsOffset, kMicroseconds, time_base);
     if (packet->dts != AV_NOPTS_VALUE) packet->dts += offset;

@@ -39,6 +39,7 @@ struct TInputStreamState {
   std::int64_t Pts = 0;            // microseconds
   bool IsStart = true;
   bool Flushed = false;
+  bool DamageLogged = false;  // a damaged packet of this stream was reported
   std::int64_t DecodedFrames = 0;
 };
 

@@ -1,0 +1,98 @@
+// Decoding inside a run: every frame of every decoded stream reaches the output paths, the last ones too,
+// with the stream clock following the frames.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "engine_test_support.h"
+#include "support/media_fixtures.h"
+
+namespace {
+
+using engine_test::TestFolder;
+using engine_test::WaitServing;
+
+struct Seen {
+  int VideoFrames = 0;
+  std::int64_t AudioSamples = 0;
+  std::int64_t LastVideoPts = -1;
+  bool VideoClockIncreasing = true;
+};
+
+class CountingTask : public engine::TFFmpeg {
+ public:
+  explicit CountingTask(Seen& seen) : seen_(seen) {}
+
+ protected:
+  void VideoOutput(engine::TOutputStreamState&, engine::TInputStreamState& ist, AVFrame*) override {
+    ++seen_.VideoFrames;
+    if (ist.Pts <= seen_.LastVideoPts) seen_.VideoClockIncreasing = false;
+    seen_.LastVideoPts = ist.Pts;
+  }
+  void AudioOutput(engine::TOutputStreamState&, engine::TInputStreamState&, AVFrame* frame) override {
+    seen_.AudioSamples += frame->nb_samples;
+  }
+
+ private:
+  Seen& seen_;
+};
+
+class CountingVidrel : public engine::TVidrel {
+ public:
+  explicit CountingVidrel(Seen& seen) : seen_(seen) {}
+
+ protected:
+  std::unique_ptr<engine::TFFmpeg> CreateTask() override { return std::make_unique<CountingTask>(seen_); }
+
+ private:
+  Seen& seen_;
+};
+
+std::int64_t ProbeSum(const std::filesystem::path& path, const std::string& arguments) {
+  const auto listed = media_test::RunCommand("ffprobe -v error " + arguments + " -of csv=p=0 " +
+                                             media_test::Quoted(path) + " 2>/dev/null");
+  std::istringstream lines(listed.Output);
+  std::int64_t sum = 0;
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (!line.empty()) sum += std::stoll(line);
+  }
+  return sum;
+}
+
+TEST(Decoding, EveryFrameReachesTheOutputPathsIncludingTheDelayedOnes) {
+  // B-frames make the decoder hold pictures back until it is drained at the end.
+  const std::filesystem::path input = media_test::H264AacMp4();
+  Seen seen;
+  bool done = false;
+  bool finished = false;
+  std::string error;
+  {
+    CountingVidrel vidrel(seen);
+    ASSERT_TRUE(vidrel.LoadMediaLibraries(runtime::ProgramFolder()));
+    vidrel.SetOnTerminate([&](engine::TCustomVidrel&, const engine::TTerminateInfo& info) {
+      if (info.TaskIndex < 0) {
+        done = true;
+      } else {
+        finished = info.Finished;
+        error = info.ExceptionMessage;
+      }
+    });
+    ASSERT_EQ(vidrel.AddTask(input.string()), 0) << vidrel.LastErrorText();
+    engine::TOutputOptions options;
+    engine::InitOutputOptions(options);
+    options.ExtOptions = "vcodec=mpeg4\nacodec=mp2";
+    ASSERT_TRUE(vidrel.SetOutputFile(0, (TestFolder() / "out.mkv").string(), &options))
+        << vidrel.LastErrorText();
+    vidrel.StartTask(1);
+    ASSERT_TRUE(WaitServing([&] { return done; }, std::chrono::seconds(60)));
+  }
+  ASSERT_TRUE(finished) << error;
+  EXPECT_EQ(seen.VideoFrames,
+            ProbeSum(input, "-select_streams v:0 -count_frames -show_entries stream=nb_read_frames"));
+  EXPECT_EQ(seen.AudioSamples, ProbeSum(input, "-select_streams a:0 -show_entries frame=nb_samples"));
+  EXPECT_TRUE(seen.VideoClockIncreasing);
+  EXPECT_NEAR(static_cast<double>(seen.LastVideoPts), 2960000.0, 1000.0);
+}
+
+}  // namespace
