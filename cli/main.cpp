@@ -1,40 +1,30 @@
-// tarvello-convert: the command line front end of the conversion engine.
+// tarvello-convert: the command line front end of the conversion engine. Reads the command line and hands
+// over to the mode it names.
 #include <cstdio>
 #include <string_view>
+#include <vector>
 
-#include "engine/vidrel.h"
-#include "runtime/library_loader.h"
+#include "cli/command_line.h"
+#include "cli/engine_mode.h"
+#include "cli/version_mode.h"
 #include "runtime/main_thread.h"
-#include "runtime/program_folder.h"
-
-namespace {
-
-constexpr const char* kUsage =
-    "usage: tarvello-convert --version\n"
-    "       tarvello-convert --help\n";
-
-int PrintVersion() {
-  engine::TVidrel vidrel;
-  std::printf("tarvello-convert %s (engine %s)\n", TARVELLO_VERSION, vidrel.Version().c_str());
-  if (!vidrel.LoadMediaLibraries(runtime::ProgramFolder())) {
-    std::fprintf(stderr, "tarvello-convert: the media libraries cannot be bound: %s\n",
-                 vidrel.LastErrorText().c_str());
-    return 1;
-  }
-  std::printf("%s\n", runtime::BoundLibraryVersions(runtime::EngineLibraries).c_str());
-  return 0;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   runtime::BindMainThread();
-  const std::string_view command = argc >= 2 ? argv[1] : "";
-  if (argc == 2 && command == "--version") return PrintVersion();
-  if (argc == 2 && (command == "--help" || command == "-h")) {
-    std::fputs(kUsage, stdout);
-    return 0;
+  const std::vector<std::string_view> arguments(argv + 1, argv + argc);
+  const cli::Command command = cli::ParseCommandLine(arguments);
+  switch (command.Kind) {
+    case cli::Mode::kVersion:
+      return cli::RunVersionMode();
+    case cli::Mode::kHelp:
+      std::fwrite(cli::HelpText().data(), 1, cli::HelpText().size(), stdout);
+      return 0;
+    case cli::Mode::kEngine:
+      return cli::RunEngineMode(command.Engine);
+    case cli::Mode::kUsageError:
+      break;
   }
-  std::fputs(kUsage, stderr);
+  std::fprintf(stderr, "tarvello-convert: %s\n", command.Problem.c_str());
+  std::fwrite(cli::UsageText().data(), 1, cli::UsageText().size(), stderr);
   return 2;
 }
