@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "engine/ffmpeg_exception.h"
+#include "engine/frame_hook_modules.h"
 #include "engine/number_syntax.h"
 #include "engine/task.h"
 #include "runtime/library_loader.h"
@@ -358,8 +359,10 @@ void TCustomFFmpeg::AddBitstreamFilter(const std::string& name, const std::strin
 }
 
 void TCustomFFmpeg::AddFrameHook(const std::string& value) {
-  // The modules are loaded when the conversion sets up its video path.
-  pending_.FrameHooks.push_back(value);
+  if (frame_hooks_.Add(SplitHookArguments(value)) != 0) {
+    throw FFmpegException("Failed to add video hook function: " + value);
+  }
+  pending_.HookModulesLoaded = true;
 }
 
 }  // namespace engine

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/amr_nb_encoder.h"
 #include "engine/codec_lookup.h"
 #include "engine/ffmpeg_exception.h"
 #include "engine/rate_control_override.h"
@@ -104,7 +105,14 @@ void TCustomFFmpeg::NewStream(OutputFile& output, AVMediaType kind) {
   setup.StreamCopy = stream_copy;
   AVCodecID codec_id = AV_CODEC_ID_NONE;
   const AVCodec* encoder = nullptr;
-  if (!stream_copy) {
+  const bool external_amr = !stream_copy && kind == AVMEDIA_TYPE_AUDIO && codec_name &&
+                            (*codec_name == "libopencore_amrnb" || *codec_name == "libamr_nb") &&
+                            runtime::avcodec().avcodec_find_encoder_by_name(codec_name->c_str()) == nullptr;
+  if (external_amr) {
+    // This generation's libavcodec has no AMR-NB encoder; the engine encodes it through libopencore-amrnb.
+    setup.ExternalAmrNb = true;
+    codec_id = AV_CODEC_ID_AMR_NB;
+  } else if (!stream_copy) {
     const CodecLookup lookup = LookupCodec(codec_name, kind, true);
     if (!lookup.Found) throw FFmpegException(lookup.ErrorText);
     if (lookup.Codec != nullptr) {
@@ -229,7 +237,15 @@ void TCustomFFmpeg::NewStream(OutputFile& output, AVMediaType kind) {
                                                   p.AudioChannels > 0 ? p.AudioChannels : 2);
     }
     codec->sample_rate = p.AudioSampleRate;
-    codec->time_base = AVRational{1, p.AudioSampleRate > 0 ? p.AudioSampleRate : 1};
+    if (external_amr) {
+      // AMR-NB is 8000 Hz mono 16-bit in 20 ms frames; the resampler brings any input there.
+      codec->sample_rate = AmrNbEncoder::kSampleRate;
+      codec->sample_fmt = AV_SAMPLE_FMT_S16;
+      codec->frame_size = AmrNbEncoder::kFrameSamples;
+      runtime::avutil().av_channel_layout_uninit(&codec->ch_layout);
+      runtime::avutil().av_channel_layout_default(&codec->ch_layout, 1);
+    }
+    codec->time_base = AVRational{1, codec->sample_rate > 0 ? codec->sample_rate : 1};
   } else if (!stream_copy) {
     generic_options_.ApplyTo(codec, generic_options_.Subtitle(),
                              AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_SUBTITLE_PARAM);

@@ -53,7 +53,14 @@ int TCustomFFmpeg::ProcessPacket(TInputStreamState& ist, int ist_index, const AV
 
   if (packet == nullptr) {
     for (TOutputStreamState& ost : run_->OutputStreams) {
-      if (ost.SourceIndex == ist_index && ost.EncodingNeeded) DrainEncoder(ost);
+      if (ost.SourceIndex != ist_index || !ost.EncodingNeeded) continue;
+      if (ost.Graph != nullptr) {
+        // The graph may hold pictures back (a deinterlacer in the chain); they come out at its end.
+        if (!ost.Graph->AddEndOfStream())
+          throw FFmpegException("Error while filtering: " + ost.Graph->ErrorText());
+        OutputFilteredPictures(ost, ist);
+      }
+      DrainEncoder(ost);
     }
   }
   return result;
@@ -97,14 +104,23 @@ void TCustomFFmpeg::DeliverFrame(TInputStreamState& ist, int ist_index, AVFrame*
   ist.NextPts = ist.Pts + NominalDurationUs(ist.Stream, ist.Decoder, frame->pkt_duration, frame->nb_samples);
   ++ist.DecodedFrames;
   const AVMediaType kind = ist.Stream->codecpar->codec_type;
-  if (kind == AVMEDIA_TYPE_VIDEO) ++video_frame_counter_;
+  if (kind == AVMEDIA_TYPE_VIDEO) {
+    ++video_frame_counter_;
+    frame = PreprocessPicture(ist, frame);
+  }
   const std::int64_t start = pending_.StartTime;
   if (start != 0 && ist.Pts < start) return;
   for (TOutputStreamState& ost : run_->OutputStreams) {
     if (ost.SourceIndex != ist_index || !ost.EncodingNeeded || !ost.Active) continue;
     switch (ost.Encoder->codec_type) {
       case AVMEDIA_TYPE_VIDEO:
-        VideoOutput(ost, ist, frame);
+        if (ost.Graph != nullptr) {
+          if (!ost.Graph->Add(frame))
+            throw FFmpegException("Error while filtering: " + ost.Graph->ErrorText());
+          OutputFilteredPictures(ost, ist);
+        } else {
+          VideoOutput(ost, ist, frame);
+        }
         break;
       case AVMEDIA_TYPE_AUDIO:
         AudioOutput(ost, ist, frame);
@@ -112,6 +128,22 @@ void TCustomFFmpeg::DeliverFrame(TInputStreamState& ist, int ist_index, AVFrame*
       default:
         throw FFmpegException("invalid codec_type");
     }
+  }
+}
+
+void TCustomFFmpeg::OutputFilteredPictures(TOutputStreamState& ost, TInputStreamState& ist) {
+  AVFrame* filtered = run_->FilteredFrame.get();
+  for (;;) {
+    const int fetched = ost.Graph->Fetch(filtered);
+    if (fetched == -2) throw FFmpegException("Error while filtering: " + ost.Graph->ErrorText());
+    if (fetched != 1) return;
+    if (filtered->pts != AV_NOPTS_VALUE) {
+      ist.Pts = runtime::avutil().av_rescale_q(filtered->pts, ost.Graph->OutputTimeBase(), kMicroseconds);
+    }
+    if (filtered->sample_aspect_ratio.num != 0)
+      ost.Encoder->sample_aspect_ratio = filtered->sample_aspect_ratio;
+    VideoOutput(ost, ist, filtered);
+    runtime::avutil().av_frame_unref(filtered);
   }
 }
 
@@ -234,13 +266,14 @@ void TCustomFFmpeg::CopyPacket(TOutputStreamState& ost, TInputStreamState& ist, 
 }
 
 void TCustomFFmpeg::DrainEncoder(TOutputStreamState& ost) {
-  if (ost.Encoder->codec_type == AVMEDIA_TYPE_AUDIO) FlushAudioOutput(ost);
-  if (ost.Encoder->codec_type == AVMEDIA_TYPE_VIDEO || ost.Encoder->codec_type == AVMEDIA_TYPE_AUDIO) {
-    EncodeFrame(ost, nullptr);
-  }
+  const AVMediaType kind = ost.Encoder->codec_type;
+  if (kind == AVMEDIA_TYPE_AUDIO) FlushAudioOutput(ost);
+  if (ost.ExternalAmrNb) return;  // it holds nothing back
+  if (kind == AVMEDIA_TYPE_VIDEO || kind == AVMEDIA_TYPE_AUDIO) EncodeFrame(ost, nullptr);
 }
 
-void TCustomFFmpeg::EncodeFrame(TOutputStreamState& ost, const AVFrame* frame) {
+int TCustomFFmpeg::EncodeFrame(TOutputStreamState& ost, const AVFrame* frame) {
+  int written = 0;
   AVCodecContext* encoder = ost.Encoder;
   const bool video = encoder->codec_type == AVMEDIA_TYPE_VIDEO;
   const char* failure = video ? "Video encoding failed" : "Audio encoding failed";
@@ -259,18 +292,13 @@ void TCustomFFmpeg::EncodeFrame(TOutputStreamState& ost, const AVFrame* frame) {
       if (received < 0) fail(received);
       if (video) {
         run_->VideoSize += out->size;
-        std::size_t side_size = 0;
-        if (const std::uint8_t* stats =
-                runtime::avcodec().av_packet_get_side_data(out, AV_PKT_DATA_QUALITY_STATS, &side_size);
-            stats != nullptr && side_size >= 4) {
-          ost.Quality = static_cast<int>(stats[0] | (stats[1] << 8) | (stats[2] << 16) |
-                                         (static_cast<unsigned>(stats[3]) << 24));
-        }
+        ReadQualityStats(ost, out);
         if (ost.PassLog != nullptr && encoder->stats_out != nullptr)
           std::fputs(encoder->stats_out, ost.PassLog.get());
       } else {
         run_->AudioSize += out->size;
       }
+      written += out->size;
       out->stream_index = ost.StreamIndex;
       WritePacket(ost, out, encoder->time_base);
     }
@@ -286,6 +314,30 @@ void TCustomFFmpeg::EncodeFrame(TOutputStreamState& ost, const AVFrame* frame) {
     break;
   }
   receive_all();
+  return written;
+}
+
+void TCustomFFmpeg::ReadQualityStats(TOutputStreamState& ost, const AVPacket* packet) {
+  // quality (32 bits), picture type (8), error count (8), reserved (16), then 64-bit errors per plane; all
+  // little-endian.
+  std::size_t size = 0;
+  const std::uint8_t* stats =
+      runtime::avcodec().av_packet_get_side_data(packet, AV_PKT_DATA_QUALITY_STATS, &size);
+  if (stats == nullptr || size < 6) return;
+  const auto read_le = [stats](std::size_t offset, int bytes) {
+    std::uint64_t value = 0;
+    for (int index = bytes - 1; index >= 0; --index)
+      value = (value << 8) | stats[offset + static_cast<std::size_t>(index)];
+    return value;
+  };
+  ost.Quality = static_cast<int>(read_le(0, 4));
+  ost.PictureType = static_cast<AVPictureType>(stats[4]);
+  const int errors = stats[5];
+  for (int plane = 0; plane < 3; ++plane) {
+    const std::size_t offset = 8 + static_cast<std::size_t>(plane) * 8;
+    ost.PictureError[plane] =
+        plane < errors && offset + 8 <= size ? static_cast<std::int64_t>(read_le(offset, 8)) : 0;
+  }
 }
 
 }  // namespace engine

@@ -138,9 +138,7 @@ struct TPendingValues {
   std::vector<std::string> VideoBitstreamFilters;
   std::vector<std::string> AudioBitstreamFilters;
   std::vector<std::string> SubtitleBitstreamFilters;
-  // "vhook" values (module file and arguments), in order.
-  std::vector<std::string> FrameHooks;
-  bool HookModulesLoaded = false;
+  bool HookModulesLoaded = false;  // "vhook" loaded a frame hook module
   // Private options of the output's muxer ("muxrate"), applied when the output is written.
   std::map<std::string, std::string> MuxerOptions;
 

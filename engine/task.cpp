@@ -188,6 +188,7 @@ void TCustomFFmpeg::SetPreviewFlags(bool preview, bool preview_bitmap) {
 
 void TCustomFFmpeg::Release() {
   run_.reset();
+  vstats_file_.reset();
   {
     // Codec contexts are closed under the lock that serialises every codec open and close of the process.
     std::lock_guard lock(runtime::CodecLock());
@@ -215,6 +216,11 @@ void TCustomFFmpeg::Release() {
   output_files_.clear();
   input_files_.clear();
   generic_options_.Release();
+  frame_hooks_.Release();
+  custom_hook_.Reset();
+  previewer_.reset();
+  preview_converter_.Reset();
+  last_preview_time_ = 0;
 }
 
 }  // namespace engine

@@ -12,7 +12,10 @@
 #include <utility>
 #include <vector>
 
+#include "engine/custom_hook.h"
 #include "engine/engine_records.h"
+#include "engine/frame_hook_modules.h"
+#include "engine/previewer.h"
 #include "engine/pending_values.h"
 #include "engine/task_files.h"
 #include "engine/transcode_state.h"
@@ -21,6 +24,7 @@
 #include "runtime/log_source.h"
 #include "runtime/manual_reset_event.h"
 #include "runtime/media_owners.h"
+#include "runtime/picture_converter.h"
 
 namespace engine {
 
@@ -181,6 +185,7 @@ class TCustomFFmpeg : public runtime::LogSource {
   void SetUpStreamCopy(TOutputStreamState& ost, TInputStreamState& ist);
   void SetUpEncoding(TOutputStreamState& ost, TInputStreamState& ist);
   void OpenEncoders();
+  void OpenAmrNbEncoder(TOutputStreamState& ost);
   void OpenDecoders();
   void ApplyMetaDataMaps();
   void WriteHeaders();
@@ -195,13 +200,28 @@ class TCustomFFmpeg : public runtime::LogSource {
   int ProcessPacket(TInputStreamState& ist, int ist_index, const AVPacket* packet);
   int DecodePacket(TInputStreamState& ist, int ist_index, const AVPacket* packet);
   void DeliverFrame(TInputStreamState& ist, int ist_index, AVFrame* frame);
+  void OutputFilteredPictures(TOutputStreamState& ost, TInputStreamState& ist);
+  // Deinterlacing and the hooks, before the outputs see the picture; returns the picture to use.
+  AVFrame* PreprocessPicture(TInputStreamState& ist, AVFrame* frame);
   void DecodeSubtitle(TInputStreamState& ist, int ist_index, const AVPacket* packet, int& result);
   void SubtitleOutput(TOutputStreamState& ost, TInputStreamState& ist, AVSubtitle& subtitle,
                       std::int64_t pts);
   void CopyPacket(TOutputStreamState& ost, TInputStreamState& ist, const AVPacket& packet);
   void DrainEncoder(TOutputStreamState& ost);
   // Sends the frame (null: end of stream) to the encoder and writes every packet it gives back.
-  void EncodeFrame(TOutputStreamState& ost, const AVFrame* frame);
+  // Returns the bytes of the packets written.
+  int EncodeFrame(TOutputStreamState& ost, const AVFrame* frame);
+  // Video: how many output frames the next picture becomes (frame-rate synchronisation).
+  int FramesToEmit(TOutputStreamState& ost);
+  // Audio: silence into the stream's FIFO; false when it cannot grow.
+  bool WriteSilence(TOutputStreamState& ost, int samples);
+  // Audio: encodes the FIFO's whole encoder frames; `last` also the remainder.
+  void EncodeAudioFromFifo(TOutputStreamState& ost, bool last);
+  void EncodeAmrNbFrame(TOutputStreamState& ost, const AVFrame* frame);
+  void PreviewFrame(TOutputStreamState& ost, const AVFrame* frame);
+  void WriteVstatsLine(TOutputStreamState& ost, int frame_size);
+  void OpenTwoPassLog(TOutputStreamState& ost, int position);
+  void ReadQualityStats(TOutputStreamState& ost, const AVPacket* packet);
   // Takes the packet (timestamps in `time_base`) through the stream's bitstream filters into the muxer.
   void WritePacket(TOutputStreamState& ost, AVPacket* packet, AVRational time_base);
   void MuxPacket(TOutputStreamState& ost, AVPacket* packet);
@@ -234,7 +254,17 @@ class TCustomFFmpeg : public runtime::LogSource {
   bool recording_time_by_max_ = false;
   runtime::GenericOptions generic_options_;
   bool video_filters_on_ = false;
-  int current_scaler_flags_ = 0;  // the scaler flags of the run, read from the scaler options
+  int current_scaler_flags_ = 0;
+  std::string filter_error_text_;  // why the filter graph could not be built
+  FilePtr vstats_file_;            // open from the first video statistics line to the release
+  // Frame hooks: the modules "vhook" loaded (main thread, before the start) and the custom hook's converter;
+  // both used by the worker while it runs.
+  FrameHookModules frame_hooks_{this};
+  CustomHook custom_hook_{this};
+  // Previews, on the worker while it runs.
+  runtime::PictureConverter preview_converter_;
+  std::unique_ptr<TPreviewer> previewer_;
+  std::int64_t last_preview_time_ = 0;  // the scaler flags of the run, read from the scaler options
 
   // The run's tables; the worker's only while it runs.
   std::unique_ptr<TRunState> run_;

@@ -31,11 +31,15 @@ struct InputFile {
 
 struct OutputStreamSetup {
   AVMediaType Kind = AVMEDIA_TYPE_UNKNOWN;
+  // The first pass's statistics read for a second pass (the encoder's stats_in); declared before the encoder
+  // so that it outlives it.
+  runtime::LibraryMemoryPtr<char> PassStatistics;
   // Encoder settings, or for a copied stream the copied parameters; opened by the conversion.
   runtime::CodecContextPtr Encoder;
   // Forced by name ("vcodec" ...); null: the format's guess, looked up again when the encoder is opened.
   const AVCodec* ForcedEncoder = nullptr;
   bool StreamCopy = false;
+  bool ExternalAmrNb = false;  // "libopencore_amrnb": encoded by the engine through libopencore-amrnb
   std::vector<std::string> BitstreamFilters;  // names, in order
 };
 

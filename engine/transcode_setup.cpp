@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/ffmpeg_exception.h"
+#include "engine/video_filter_graph.h"
 #include "engine/task.h"
 #include "runtime/library_loader.h"
 #include "runtime/logger.h"
@@ -24,8 +25,12 @@ void TCustomFFmpeg::Transcode() {
   run_ = std::make_unique<TRunState>();
   run_->Packet.reset(runtime::avcodec().av_packet_alloc());
   run_->OutPacket.reset(runtime::avcodec().av_packet_alloc());
-  run_->DecodedFrame.reset(runtime::avutil().av_frame_alloc());
-  if (!run_->Packet || !run_->OutPacket || !run_->DecodedFrame) throw FFmpegException("av_mallocz fail");
+  for (runtime::FramePtr* frame : {&run_->DecodedFrame, &run_->FilteredFrame, &run_->WorkFrame,
+                                   &run_->AudioFrame, &run_->SilenceFrame, &run_->PreprocessedFrame}) {
+    frame->reset(runtime::avutil().av_frame_alloc());
+    if (*frame == nullptr) throw FFmpegException("av_mallocz fail");
+  }
+  if (!run_->Packet || !run_->OutPacket) throw FFmpegException("av_mallocz fail");
 
   BuildInputTables();
   BuildOutputTables();
@@ -122,6 +127,7 @@ void TCustomFFmpeg::BuildOutputTables() {
       ost.Encoder = setup.Encoder.get();
       ost.ForcedEncoder = setup.ForcedEncoder;
       ost.StreamCopy = setup.StreamCopy;
+      ost.ExternalAmrNb = setup.ExternalAmrNb;
       run_->OutputStreams.push_back(std::move(ost));
     }
   }
@@ -229,7 +235,7 @@ void TCustomFFmpeg::SetUpStreamCopy(TOutputStreamState& ost, TInputStreamState& 
     case AVMEDIA_TYPE_VIDEO:
       if (OnTaskHook)
         throw FFmpegException("-vcodec copy and CustomHook are incompatible (frames are not decoded)");
-      if (pending_.HookModulesLoaded || !pending_.FrameHooks.empty()) {
+      if (pending_.HookModulesLoaded) {
         throw FFmpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
       }
       if (preview_ || preview_bitmap_) {
@@ -268,10 +274,10 @@ void TCustomFFmpeg::SetUpEncoding(TOutputStreamState& ost, TInputStreamState& is
             codec->height == icodec->height - p.CropTop - p.CropBottom + p.PadTop + p.PadBottom &&
             codec->pix_fmt == icodec->pix_fmt);
       if (ost.VideoCrop) {
-        ost.TopBand = p.CropTop;
-        ost.BottomBand = p.CropBottom;
-        ost.LeftBand = p.CropLeft;
-        ost.RightBand = p.CropRight;
+        ost.TopBand = ost.ConfiguredTop = p.CropTop;
+        ost.BottomBand = ost.ConfiguredBottom = p.CropBottom;
+        ost.LeftBand = ost.ConfiguredLeft = p.CropLeft;
+        ost.RightBand = ost.ConfiguredRight = p.CropRight;
       }
       if (ost.VideoPad) {
         ost.PadTop = p.PadTop;
@@ -279,7 +285,44 @@ void TCustomFFmpeg::SetUpEncoding(TOutputStreamState& ost, TInputStreamState& is
         ost.PadLeft = p.PadLeft;
         ost.PadRight = p.PadRight;
       }
-      if (ost.VideoPad || ost.VideoResample) {
+      ost.ConfiguredHeight = icodec->height;
+      ost.ConfiguredWidth = icodec->width;
+      std::int64_t flags = 0;
+      runtime::avutil().av_opt_get_int(generic_options_.Scaler(), "sws_flags", 0, &flags);
+      current_scaler_flags_ = static_cast<int>(flags);
+      filter_error_text_.clear();
+      if (video_filters_on_) {
+        // The graph crops and scales; the pads are painted around what it delivers.
+        VideoFilterSetup setup;
+        setup.InputWidth = icodec->width;
+        setup.InputHeight = icodec->height;
+        setup.InputFormat = icodec->pix_fmt;
+        setup.InputTimeBase = ist.Stream->time_base;
+        setup.InputAspect = icodec->sample_aspect_ratio;
+        setup.CropTop = p.CropTop;
+        setup.CropBottom = p.CropBottom;
+        setup.CropLeft = p.CropLeft;
+        setup.CropRight = p.CropRight;
+        setup.PadTop = p.PadTop;
+        setup.PadBottom = p.PadBottom;
+        setup.PadLeft = p.PadLeft;
+        setup.PadRight = p.PadRight;
+        setup.OutputWidth = codec->width;
+        setup.OutputHeight = codec->height;
+        setup.OutputFormat = codec->pix_fmt;
+        setup.ScalerFlags = current_scaler_flags_;
+        setup.Chain = p.VideoFilters;
+        ost.Graph = std::make_unique<VideoFilterGraph>();
+        if (!ost.Graph->Build(setup)) {
+          filter_error_text_ = ost.Graph->ErrorText();
+          throw FFmpegException(filter_error_text_.empty() ? "Error opening filters!"
+                                                           : "Error opening filters: " + filter_error_text_);
+        }
+        codec->width = ost.Graph->OutputWidth() + p.PadLeft + p.PadRight;
+        codec->height = ost.Graph->OutputHeight() + p.PadTop + p.PadBottom;
+        ost.VideoResample = false;
+      }
+      if (ost.VideoPad || ost.VideoResample || (ost.VideoCrop && !video_filters_on_)) {
         ost.Picture.reset(runtime::avutil().av_frame_alloc());
         if (ost.Picture != nullptr) {
           ost.Picture->format = codec->pix_fmt;
@@ -292,9 +335,6 @@ void TCustomFFmpeg::SetUpEncoding(TOutputStreamState& ost, TInputStreamState& is
         }
       }
       if (ost.VideoResample) {
-        std::int64_t flags = 0;
-        runtime::avutil().av_opt_get_int(generic_options_.Scaler(), "sws_flags", 0, &flags);
-        current_scaler_flags_ = static_cast<int>(flags);
         ost.Scaler.reset(runtime::swscale().sws_getContext(
             icodec->width - p.CropLeft - p.CropRight, icodec->height - p.CropTop - p.CropBottom,
             icodec->pix_fmt, codec->width - p.PadLeft - p.PadRight, codec->height - p.PadTop - p.PadBottom,
@@ -305,7 +345,6 @@ void TCustomFFmpeg::SetUpEncoding(TOutputStreamState& ost, TInputStreamState& is
       ost.ResampleHeight = icodec->height - p.CropTop - p.CropBottom;
       ost.ResampleWidth = icodec->width - p.CropLeft - p.CropRight;
       ost.ResamplePixFmt = icodec->pix_fmt;
-      if (video_filters_on_) throw FFmpegException("Error opening filters!");
       break;
     }
     default:
@@ -313,6 +352,9 @@ void TCustomFFmpeg::SetUpEncoding(TOutputStreamState& ost, TInputStreamState& is
   }
   ost.EncodingNeeded = true;
   ist.DecodingNeeded = true;
+  if ((codec->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)) != 0) {
+    OpenTwoPassLog(ost, static_cast<int>(&ost - run_->OutputStreams.data()));
+  }
 }
 
 void TCustomFFmpeg::OpenEncoders() {
@@ -320,6 +362,10 @@ void TCustomFFmpeg::OpenEncoders() {
     if (!ost.EncodingNeeded) continue;
     AVCodecContext* codec = ost.Encoder;
     const char* kind = runtime::StreamKindName(codec->codec_type);
+    if (ost.ExternalAmrNb) {
+      OpenAmrNbEncoder(ost);
+      continue;
+    }
     const AVCodec* encoder = ost.ForcedEncoder != nullptr
                                  ? ost.ForcedEncoder
                                  : runtime::avcodec().avcodec_find_encoder(codec->codec_id);
@@ -385,6 +431,31 @@ void TCustomFFmpeg::OpenEncoders() {
       ost.Stream->time_base = ost.Filters.back()->time_base_out;
     }
   }
+}
+
+void TCustomFFmpeg::OpenAmrNbEncoder(TOutputStreamState& ost) {
+  AVCodecContext* codec = ost.Encoder;
+  ost.AmrNb = std::make_unique<AmrNbEncoder>();
+  if (!ost.AmrNb->Open(codec->bit_rate > 0 ? codec->bit_rate : 12200)) {
+    LogStreamMapping();
+    const std::string message = runtime::TextFormat(
+        "Error while opening encoder for output stream #%d.%d (%s) - maybe incorrect parameters such as "
+        "bit_rate, "
+        "rate, width or height",
+        ost.FileIndex, ost.StreamIndex, runtime::StreamKindName(codec->codec_type));
+    runtime::Log(this, runtime::llError, message + ": " + ost.AmrNb->ErrorText());
+    throw FFmpegException(message + ": " + ost.AmrNb->ErrorText());
+  }
+  codec->bit_rate = AmrNbEncoder::BitRateOfMode(ost.AmrNb->Mode());
+  AVCodecParameters* parameters = ost.Stream->codecpar;
+  parameters->codec_type = AVMEDIA_TYPE_AUDIO;
+  parameters->codec_id = AV_CODEC_ID_AMR_NB;
+  parameters->sample_rate = AmrNbEncoder::kSampleRate;
+  parameters->frame_size = AmrNbEncoder::kFrameSamples;
+  parameters->bit_rate = codec->bit_rate;
+  runtime::avutil().av_channel_layout_uninit(&parameters->ch_layout);
+  runtime::avutil().av_channel_layout_default(&parameters->ch_layout, 1);
+  ost.Stream->time_base = AVRational{1, AmrNbEncoder::kSampleRate};
 }
 
 void TCustomFFmpeg::OpenDecoders() {

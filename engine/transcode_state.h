@@ -7,11 +7,14 @@
 #include <memory>
 #include <vector>
 
+#include "engine/amr_nb_encoder.h"
+#include "engine/video_filter_graph.h"
 #include "runtime/media_owners.h"
 
 namespace engine {
 
 inline constexpr std::int64_t kNoTime = INT64_MIN;  // AV_NOPTS_VALUE
+inline constexpr int kAmrFrameSamples = AmrNbEncoder::kFrameSamples;
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
@@ -60,6 +63,8 @@ struct TOutputStreamState {
   // The end of the last packet written, in seconds from the output's start: the stream's output time.
   double OutputTime = 0;
   int Quality = 0;  // of the last encoded picture, in the library's lambda scale
+  AVPictureType PictureType = AV_PICTURE_TYPE_NONE;  // of the last encoded picture
+  std::int64_t PictureError[3] = {0, 0, 0};          // of the last encoded picture, per plane (PSNR)
   FilePtr PassLog;  // first pass of a two-pass encoding: the encoder's statistics
   std::vector<runtime::BitstreamFilterPtr> Filters;
 
@@ -69,29 +74,45 @@ struct TOutputStreamState {
   bool VideoPad = false;
   int TopBand = 0, BottomBand = 0, LeftBand = 0, RightBand = 0;
   int PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+  int ConfiguredTop = 0, ConfiguredBottom = 0, ConfiguredLeft = 0, ConfiguredRight = 0;
+  int ConfiguredWidth = 0, ConfiguredHeight = 0;  // the input size the bands were given for
   int ResampleWidth = 0, ResampleHeight = 0;
   int ResamplePixFmt = -1;
   runtime::ScalerPtr Scaler;
-  runtime::FramePtr Picture;  // the encoder's picture: scaled, padded
+  runtime::FramePtr Picture;                // the encoder's picture: scaled, padded
+  std::unique_ptr<VideoFilterGraph> Graph;  // "vfilters": crop, scale and the caller's chain
 
   // Audio re-encoding.
   bool AudioResample = false;
   runtime::ResamplerPtr Resampler;
-  runtime::AudioFifoPtr Fifo;
+  int ResamplerInputFormat = -1;  // what the resampler was made for
+  int ResamplerInputRate = 0;
+  int ResamplerInputChannels = 0;
+  runtime::AudioFifoPtr Fifo;     // converted samples waiting for a whole encoder frame
+  std::int64_t NextAudioPts = 0;  // where the next audio frame must start, in samples
+  bool ExternalAmrNb = false;     // encoded through libopencore-amrnb, not libavcodec
+  std::unique_ptr<AmrNbEncoder> AmrNb;
 };
 
 struct TRunState {
   std::vector<TInputFileState> InputFiles;
   std::vector<TInputStreamState> InputStreams;
   std::vector<TOutputStreamState> OutputStreams;
-  runtime::PacketPtr Packet;       // the packet read
-  runtime::PacketPtr OutPacket;    // the packet on its way to the muxer
-  runtime::FramePtr DecodedFrame;  // the frame a decoder delivered
-  std::int64_t StartTime = 0;      // wall clock at the start of the loop, microseconds
-  std::int64_t VideoSize = 0;      // bytes of video written
-  std::int64_t AudioSize = 0;      // bytes of audio written
-  std::int64_t ExtraSize = 0;      // bytes of global headers
-  bool ReadErrorLogged = false;
+  runtime::PacketPtr Packet;            // the packet read
+  runtime::PacketPtr OutPacket;         // the packet on its way to the muxer
+  runtime::FramePtr DecodedFrame;       // the frame a decoder delivered
+  runtime::FramePtr FilteredFrame;      // a picture the filter graph delivered
+  runtime::FramePtr WorkFrame;          // the frame on its way to an encoder
+  runtime::FramePtr AudioFrame;         // converted samples
+  runtime::FramePtr SilenceFrame;       // silence inserted to keep audio in step
+  runtime::FramePtr PreprocessedFrame;  // a deinterlaced picture
+  std::int64_t StartTime = 0;           // wall clock at the start of the loop, microseconds
+  std::int64_t VideoSize = 0;           // bytes of video written
+  std::int64_t AudioSize = 0;           // bytes of audio written
+  std::int64_t ExtraSize = 0;           // bytes of global headers
+  int DuplicatedFrames = 0;
+  int DroppedFrames = 0;
+  bool DropOrDupChanged = false;  // the counts changed since the report line was last logged
 };
 
 }  // namespace engine

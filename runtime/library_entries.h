@@ -96,7 +96,14 @@ extern "C" {
   X(av_get_pix_fmt_string)         \
   X(av_get_sample_fmt_string)      \
   X(av_dict_set_int)               \
-  X(av_channel_layout_from_mask)
+  X(av_channel_layout_from_mask)   \
+  X(av_opt_set_bin)                \
+  X(av_rescale_rnd)                \
+  X(av_samples_set_silence)        \
+  X(av_frame_ref)                  \
+  X(av_frame_copy_props)           \
+  X(av_frame_copy)                 \
+  X(av_get_picture_type_char)
 
 #define TARVELLO_AVCODEC_ENTRIES(X)  \
   X(avcodec_version)                 \
@@ -181,7 +188,12 @@ extern "C" {
   X(avfilter_inout_alloc)            \
   X(avfilter_inout_free)             \
   X(av_buffersrc_add_frame_flags)    \
-  X(av_buffersink_get_frame)
+  X(av_buffersink_get_frame)         \
+  X(avfilter_link)                   \
+  X(av_buffersink_get_w)             \
+  X(av_buffersink_get_h)             \
+  X(av_buffersink_get_time_base)     \
+  X(av_buffersink_get_sample_aspect_ratio)
 
 #define TARVELLO_SWSCALE_ENTRIES(X) \
   X(swscale_version)                \
@@ -212,7 +224,24 @@ extern "C" {
   X(SDL_QuitSubSystem)          \
   X(SDL_WasInit)                \
   X(SDL_Quit)                   \
-  X(SDL_GetError)
+  X(SDL_GetError)               \
+  X(SDL_SetHintWithPriority)    \
+  X(SDL_CreateWindow)           \
+  X(SDL_DestroyWindow)          \
+  X(SDL_GetWindowID)            \
+  X(SDL_GetWindowFromID)        \
+  X(SDL_SetWindowTitle)         \
+  X(SDL_GetWindowTitle)         \
+  X(SDL_SetWindowSize)          \
+  X(SDL_SetWindowHitTest)       \
+  X(SDL_GetWindowSurface)       \
+  X(SDL_UpdateWindowSurface)    \
+  X(SDL_ConvertPixels)          \
+  X(SDL_GetRGB)                 \
+  X(SDL_PumpEvents)             \
+  X(SDL_FilterEvents)           \
+  X(SDL_PushEvent)              \
+  X(SDL_PeepEvents)
 
 #define TARVELLO_OPENCORE_AMRNB_ENTRIES(X) \
   X(Encoder_Interface_init)                \
