@@ -82,8 +82,10 @@ int TCustomFFmpeg::OpenOutput(const std::string& file_name, bool join) {
     }
   }
 
-  bool use_video =
-      format->video_codec != AV_CODEC_ID_NONE || p.VideoStreamCopy || p.VideoCodecName.has_value();
+  // Audio formats that can carry a cover picture name PNG as their video codec; that is no video stream.
+  const bool format_has_video =
+      format->video_codec != AV_CODEC_ID_NONE && format->video_codec != AV_CODEC_ID_PNG;
+  bool use_video = format_has_video || p.VideoStreamCopy || p.VideoCodecName.has_value();
   bool use_audio =
       format->audio_codec != AV_CODEC_ID_NONE || p.AudioStreamCopy || p.AudioCodecName.has_value();
   bool use_subtitle =

@@ -153,3 +153,19 @@ inline std::vector<std::string> PacketChecksums(const std::filesystem::path& pat
 }
 
 }  // namespace media_test
+
+namespace media_test {
+
+// One entry of one stream ("v:0", "a:0") as ffprobe prints it ("width", "sample_rate", "bit_rate").
+inline std::string StreamEntry(const std::filesystem::path& path, const std::string& stream,
+                               const std::string& entry) {
+  std::string value =
+      RunCommand("ffprobe -v error -select_streams " + stream + " -show_entries stream=" + entry +
+                 " -of default=noprint_wrappers=1:nokey=1 " + Quoted(path) + " 2>/dev/null")
+          .Output;
+  while (!value.empty() && (value.back() == '\n' || value.back() == '\r'))
+    value.pop_back();
+  return value.substr(0, value.find('\n'));
+}
+
+}  // namespace media_test
