@@ -1,5 +1,7 @@
 // The progress report of a run: what has been produced so far, as figures for the component and as one line
 // of text for the log; at the end the final statistics.
+#include <array>
+#include <atomic>
 #include <cmath>
 
 #include "engine/task.h"
@@ -8,6 +10,12 @@
 #include "runtime/text_format.h"
 
 namespace engine {
+
+std::array<std::atomic<std::uint32_t>, 52>& QpHistogram() {
+  // Shared by every task of the process and never cleared; atomic because tasks run at the same time.
+  static std::array<std::atomic<std::uint32_t>, 52> histogram{};
+  return histogram;
+}
 
 void TCustomFFmpeg::ReportProgress(bool is_last, int file_index) {
   TRunState& run = *run_;
@@ -38,6 +46,33 @@ void TCustomFFmpeg::ReportProgress(bool is_last, int file_index) {
       text +=
           runtime::TextFormat("frame=%5d fps=%3d q=%3.1f ", frame_number, fps, static_cast<double>(quality));
       if (is_last) text += "L";
+      if (pending_.QpHistogram) {
+        const long qp = std::lrint(quality);
+        if (qp >= 0 && qp < static_cast<long>(QpHistogram().size())) {
+          QpHistogram()[static_cast<std::size_t>(qp)].fetch_add(1, std::memory_order_relaxed);
+        }
+        for (std::size_t index = 0; index < 32; ++index) {
+          const auto count = QpHistogram()[index].load(std::memory_order_relaxed);
+          text += runtime::TextFormat(
+              "%X", static_cast<int>(std::lrint(std::log2(static_cast<double>(count) + 1))));
+        }
+      }
+      if ((ost.Encoder->flags & AV_CODEC_FLAG_PSNR) != 0 && !ost.StreamCopy) {
+        const double pixels = static_cast<double>(ost.Encoder->width) * ost.Encoder->height * 255.0 * 255.0;
+        double error_sum = 0;
+        double scale_sum = 0;
+        text += "PSNR=";
+        for (int plane = 0; plane < 3; ++plane) {
+          const double error =
+              static_cast<double>(is_last ? ost.Encoder->error[plane] : ost.PictureError[plane]);
+          double scale = is_last ? pixels * frame_number : pixels;
+          if (plane > 0) scale /= 4;
+          error_sum += error;
+          scale_sum += scale;
+          text += runtime::TextFormat("%c:%2.2f ", "YUV"[plane], -10.0 * std::log10(error / scale));
+        }
+        text += runtime::TextFormat("*:%2.2f ", -10.0 * std::log10(error_sum / scale_sum));
+      }
       video_reported = true;
     }
     if (ost.OutputTime > 0 && ost.OutputTime < minimum_time) minimum_time = ost.OutputTime;
@@ -48,6 +83,13 @@ void TCustomFFmpeg::ReportProgress(bool is_last, int file_index) {
     const double bit_rate = static_cast<double>(total_size) * 8 / minimum_time / 1000;
     text += runtime::TextFormat("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s",
                                 static_cast<double>(total_size) / 1024, minimum_time, bit_rate);
+    if (run.DuplicatedFrames != 0 || run.DroppedFrames != 0) {
+      text += runtime::TextFormat(" dup=%d drop=%d", run.DuplicatedFrames, run.DroppedFrames);
+      if (run.DropOrDupChanged && verbosity >= 0 && OnTaskProgress) {
+        run.DropOrDupChanged = false;
+        runtime::Log(this, runtime::llVerbose, text);
+      }
+    }
     if (OnTaskProgress) {
       OnTaskProgress(*this, file_index, frame_number, fps, quality, static_cast<float>(bit_rate), total_size,
                      static_cast<std::int64_t>(minimum_time * 1000000), total_duration_);

@@ -1,6 +1,7 @@
 // One conversion task: its files, its pending options and its run on the calling thread or a worker thread.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -286,6 +287,9 @@ class TCustomFFmpeg : public runtime::LogSource {
   std::thread terminate_thread_;
   runtime::ManualResetEvent terminate_done_{true};
 };
+
+// The quantiser histogram of "qphist": one counter per quantiser 0..51, for the whole process.
+std::array<std::atomic<std::uint32_t>, 52>& QpHistogram();
 
 // The task kind the engine component creates.
 class TFFmpeg : public TCustomFFmpeg {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "engine/vidrel.h"
@@ -24,8 +25,8 @@ struct ConversionResult {
 };
 
 inline ConversionResult Convert(const std::filesystem::path& input, const std::filesystem::path& output,
-                                const std::string& input_options = "",
-                                const std::string& output_options = "") {
+                                const std::string& input_options = "", const std::string& output_options = "",
+                                const std::function<void(engine::TOutputOptions&)>& set_fields = nullptr) {
   ConversionResult result;
   engine::TVidrel vidrel;
   if (!vidrel.LoadMediaLibraries(runtime::ProgramFolder())) {
@@ -54,6 +55,7 @@ inline ConversionResult Convert(const std::filesystem::path& input, const std::f
   engine::TOutputOptions out;
   engine::InitOutputOptions(out);
   out.ExtOptions = output_options;
+  if (set_fields) set_fields(out);
   if (!vidrel.SetOutputFile(index, output.string(), &out)) {
     result.ErrorText = vidrel.LastErrorText();
     return result;

@@ -134,3 +134,27 @@ TEST(ReencodeSettings, CropAndPadKeepTheRequestedSizeAndPaintTheBorders) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ReencodeSettings, AudioDriftCompensationFillsALateStartWithSilence) {
+  // The sound starts half a second after the picture.
+  const std::filesystem::path input = media_test::Fixture(
+      "late_audio.mkv",
+      "-f lavfi -i testsrc=size=160x120:rate=25:duration=2 -itsoffset 0.5 -f lavfi -i sine=duration=1.5 "
+      "-map 0 -map 1 -c:v mpeg4 -c:a pcm_s16le");
+  ASSERT_FALSE(input.empty());
+  const std::filesystem::path folder = TestFolder();
+  // The drift method is a field of the output record, which overrides the option text.
+  for (const int method : {1, 0}) {
+    SCOPED_TRACE(method);
+    const std::filesystem::path output = folder / ("async" + std::to_string(method) + ".wav");
+    const auto result = Convert(input, output, "", "vn=1", [method](engine::TOutputOptions& options) {
+      options.AudioSyncMethod = method;
+    });
+    ASSERT_TRUE(result.Finished) << result.ErrorText;
+    EXPECT_NEAR(std::stod(StreamEntry(output, "a:0", "duration")), method == 1 ? 2.0 : 1.5, 0.03);
+  }
+}
+
+}  // namespace
