@@ -21,7 +21,8 @@ void TCustomFFmpeg::PreviewFrame(TOutputStreamState& ost, const AVFrame* frame) 
   if (!preview && previewer_ != nullptr) previewer_.reset();
   const bool to_handler = preview_bitmap && static_cast<bool>(OnTaskPreviewBitmap);
   if (!to_handler && !preview) return;
-  const std::int64_t now = runtime::avutil().av_gettime();
+  // The monotonic clock: a wall clock set back would hold the previews until it caught up.
+  const std::int64_t now = runtime::avutil().av_gettime_relative();
   if (now - last_preview_time_ <= preview_interval_us_) return;
   last_preview_time_ = now;
 
