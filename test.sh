@@ -23,7 +23,7 @@ run_suite() {  # build-folder, cmake options...
 }
 
 if [[ $mode == tsan ]]; then
-  export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+  export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
   run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DTARVELLO_SANITIZE=thread
   exit 0
 fi

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string>
 
 #include "engine/vidrel.h"
@@ -33,8 +34,11 @@ inline ConversionResult Convert(const std::filesystem::path& input, const std::f
     result.ErrorText = vidrel.LastErrorText();
     return result;
   }
+  // Terminations arrive on threads of their own; progress on the main thread.
+  std::mutex mutex;
   vidrel.SetOnProgress([&](engine::TCustomVidrel&, engine::PProgressInfo) { ++result.ProgressEvents; });
   vidrel.SetOnTerminate([&](engine::TCustomVidrel&, const engine::TTerminateInfo& info) {
+    std::lock_guard lock(mutex);
     if (info.TaskIndex < 0) {
       result.Terminated = true;
       return;
@@ -62,7 +66,13 @@ inline ConversionResult Convert(const std::filesystem::path& input, const std::f
   }
   result.OutputSet = true;
   vidrel.StartTask(1);
-  EXPECT_TRUE(WaitServing([&] { return result.Terminated; }, std::chrono::seconds(60)));
+  EXPECT_TRUE(WaitServing(
+      [&] {
+        std::lock_guard lock(mutex);
+        return result.Terminated;
+      },
+      std::chrono::seconds(60)));
+  std::lock_guard lock(mutex);
   return result;
 }
 

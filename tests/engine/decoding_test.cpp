@@ -2,6 +2,8 @@
 // with the stream clock following the frames.
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 #include <sstream>
 
 #include "engine_test_support.h"
@@ -64,6 +66,7 @@ TEST(Decoding, EveryFrameReachesTheOutputPathsIncludingTheDelayedOnes) {
   // B-frames make the decoder hold pictures back until it is drained at the end.
   const std::filesystem::path input = media_test::H264AacMp4();
   Seen seen;
+  std::mutex mutex;  // terminations arrive on threads of their own
   bool done = false;
   bool finished = false;
   std::string error;
@@ -71,6 +74,7 @@ TEST(Decoding, EveryFrameReachesTheOutputPathsIncludingTheDelayedOnes) {
     CountingVidrel vidrel(seen);
     ASSERT_TRUE(vidrel.LoadMediaLibraries(runtime::ProgramFolder()));
     vidrel.SetOnTerminate([&](engine::TCustomVidrel&, const engine::TTerminateInfo& info) {
+      std::lock_guard lock(mutex);
       if (info.TaskIndex < 0) {
         done = true;
       } else {
@@ -85,7 +89,12 @@ TEST(Decoding, EveryFrameReachesTheOutputPathsIncludingTheDelayedOnes) {
     ASSERT_TRUE(vidrel.SetOutputFile(0, (TestFolder() / "out.mkv").string(), &options))
         << vidrel.LastErrorText();
     vidrel.StartTask(1);
-    ASSERT_TRUE(WaitServing([&] { return done; }, std::chrono::seconds(60)));
+    ASSERT_TRUE(WaitServing(
+        [&] {
+          std::lock_guard lock(mutex);
+          return done;
+        },
+        std::chrono::seconds(60)));
   }
   ASSERT_TRUE(finished) << error;
   EXPECT_EQ(seen.VideoFrames,

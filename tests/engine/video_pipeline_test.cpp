@@ -2,6 +2,8 @@
 // hook and preview bitmaps, all through the engine component.
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 #include <atomic>
 #include <fstream>
 
@@ -70,6 +72,7 @@ TEST(VideoHooks, TheCustomHookDrawsIntoTheOutputAndPreviewsArriveRateLimited) {
   std::atomic<bool> hook_on_main{false};
   int previews = 0;
   bool preview_sized = true;
+  std::mutex mutex;  // terminations arrive on threads of their own
   bool done = false;
   bool finished = false;
   std::string error;
@@ -92,6 +95,7 @@ TEST(VideoHooks, TheCustomHookDrawsIntoTheOutputAndPreviewsArriveRateLimited) {
       preview_sized = preview_sized && info.Bitmap->Width() == 320 && info.Bitmap->Height() == 240;
     });
     vidrel.SetOnTerminate([&](engine::TCustomVidrel&, const engine::TTerminateInfo& info) {
+      std::lock_guard lock(mutex);
       if (info.TaskIndex < 0) {
         done = true;
       } else {
@@ -106,7 +110,12 @@ TEST(VideoHooks, TheCustomHookDrawsIntoTheOutputAndPreviewsArriveRateLimited) {
     options.ExtOptions = "vcodec=mpeg4\nqscale=2\nan=1\nre=1";
     ASSERT_TRUE(vidrel.SetOutputFile(0, output.string(), &options)) << vidrel.LastErrorText();
     vidrel.StartTask(1);
-    ASSERT_TRUE(WaitServing([&] { return done; }, std::chrono::seconds(60)));
+    ASSERT_TRUE(WaitServing(
+        [&] {
+          std::lock_guard lock(mutex);
+          return done;
+        },
+        std::chrono::seconds(60)));
   }
   ASSERT_TRUE(finished) << error;
   EXPECT_EQ(hook_calls, 75);
