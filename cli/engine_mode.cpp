@@ -14,6 +14,7 @@
 #include "cli/interrupt_request.h"
 #include "cli/progress_line.h"
 #include "engine/vidrel.h"
+#include "runtime/logger.h"
 #include "runtime/main_thread.h"
 #include "runtime/program_folder.h"
 
@@ -113,6 +114,17 @@ Result Convert(const EngineRequest& request, RunWaiter& waiter, ProgressPrinter&
   });
   vidrel.SetOnTerminate(
       [&waiter](engine::TCustomVidrel&, const engine::TTerminateInfo& info) { waiter.Record(info); });
+  // Warnings and errors (a damaged input, a read error) reach the terminal as they happen; the final error
+  // text is printed once at the end.
+  runtime::Logger().SetTriggerEventInMainThread(false);
+  runtime::Logger().SetOnLog(
+      [](const runtime::LogSource*, std::uint32_t, runtime::TLogLevel level, const std::string& line) {
+        if (level != runtime::llWarning && level != runtime::llError) return;
+        std::fprintf(stderr, "\n%s: %s\n", level == runtime::llError ? "error" : "warning", line.c_str());
+      });
+  struct DetachLog {
+    ~DetachLog() { runtime::Logger().SetOnLog(nullptr); }
+  } detach_log;
 
   engine::TInputOptions input_options;
   engine::InitInputOptions(input_options);
