@@ -1,7 +1,6 @@
 // Preview frames: at most one per preview interval, an encoded picture becomes a bitmap for the component's
 // OnPreviewBitmap or for the engine's own preview window.
 #include "engine/preview_lock.h"
-#include "engine/previewer.h"
 #include "engine/task.h"
 #include "runtime/library_loader.h"
 #include "runtime/logger.h"
@@ -18,36 +17,30 @@ void TCustomFFmpeg::PreviewFrame(TOutputStreamState& ost, const AVFrame* frame) 
     preview = preview_;
     preview_bitmap = preview_bitmap_;
   }
-  if (!preview && previewer_ != nullptr) previewer_.reset();
+  if (!preview && preview_frames_.HasPreviewer()) preview_frames_.ClosePreviewer();
   const bool to_handler = preview_bitmap && static_cast<bool>(OnTaskPreviewBitmap);
   if (!to_handler && !preview) return;
   // The monotonic clock: a wall clock set back would hold the previews until it caught up.
-  const std::int64_t now = runtime::avutil().av_gettime_relative();
-  if (now - last_preview_time_ <= preview_interval_us_) return;
-  last_preview_time_ = now;
+  if (!preview_frames_.Due(runtime::avutil().av_gettime_relative(), preview_interval_us_)) return;
 
   const std::int64_t time =
       frame->pts != AV_NOPTS_VALUE
           ? runtime::avutil().av_rescale_q(frame->pts, ost.Encoder->time_base, {1, 1000000})
           : kNoTime;
-  const bool converted = preview_converter_.PictureToBitmap(
-      frame->data, frame->linesize, static_cast<AVPixelFormat>(frame->format), frame->width, frame->height);
-  if (!converted) runtime::Log(this, runtime::llError, "Cannot initialize the toRGB conversion context");
+  runtime::Bitmap* bitmap = nullptr;
+  const bool converted = preview_frames_.Convert(frame, bitmap);
   if (to_handler) {
     if (converted) {
-      OnTaskPreviewBitmap(*this, preview_converter_.Result(), video_frame_counter_, time);
+      OnTaskPreviewBitmap(*this, *bitmap, video_frame_counter_, time);
     } else {
       SetPreviewFlags(preview, false);
     }
     return;
   }
-  if (converted) {
-    if (previewer_ == nullptr) previewer_ = std::make_unique<TPreviewer>(this);
-    if (previewer_->ShowFrame(preview_converter_.Result(), video_frame_counter_, time)) return;
-  }
+  if (converted && preview_frames_.Previewer().ShowFrame(*bitmap, video_frame_counter_, time)) return;
   // The window was closed, or cannot be shown: no further window for this task.
   SetPreviewFlags(false, preview_bitmap);
-  previewer_.reset();
+  preview_frames_.ClosePreviewer();
 }
 
 }  // namespace engine

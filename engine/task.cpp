@@ -186,6 +186,12 @@ void TCustomFFmpeg::SetPreviewFlags(bool preview, bool preview_bitmap) {
   preview_bitmap_ = preview_bitmap;
 }
 
+int TCustomFFmpeg::ScalerFlagsOption() const {
+  std::int64_t flags = 0;
+  runtime::avutil().av_opt_get_int(generic_options_.Scaler(), "sws_flags", 0, &flags);
+  return static_cast<int>(flags);
+}
+
 void TCustomFFmpeg::Release() {
   run_.reset();
   vstats_file_.reset();
@@ -218,9 +224,7 @@ void TCustomFFmpeg::Release() {
   generic_options_.Release();
   frame_hooks_.Release();
   custom_hook_.Reset();
-  previewer_.reset();
-  preview_converter_.Reset();
-  last_preview_time_ = 0;
+  preview_frames_.Reset();
 }
 
 }  // namespace engine

@@ -16,7 +16,7 @@
 #include "engine/custom_hook.h"
 #include "engine/engine_records.h"
 #include "engine/frame_hook_modules.h"
-#include "engine/previewer.h"
+#include "engine/preview_frames.h"
 #include "engine/pending_values.h"
 #include "engine/task_files.h"
 #include "engine/transcode_state.h"
@@ -25,7 +25,6 @@
 #include "runtime/log_source.h"
 #include "runtime/manual_reset_event.h"
 #include "runtime/media_owners.h"
-#include "runtime/picture_converter.h"
 
 namespace engine {
 
@@ -222,6 +221,8 @@ class TCustomFFmpeg : public runtime::LogSource {
   void PreviewFrame(TOutputStreamState& ost, const AVFrame* frame);
   void WriteVstatsLine(TOutputStreamState& ost, int frame_size);
   void OpenTwoPassLog(TOutputStreamState& ost, int position);
+  // The scaler flags the "sws_flags" option holds now.
+  int ScalerFlagsOption() const;
   void ReadQualityStats(TOutputStreamState& ost, const AVPacket* packet);
   // Takes the packet (timestamps in `time_base`) through the stream's bitstream filters into the muxer.
   void WritePacket(TOutputStreamState& ost, AVPacket* packet, AVRational time_base);
@@ -263,9 +264,7 @@ class TCustomFFmpeg : public runtime::LogSource {
   FrameHookModules frame_hooks_{this};
   CustomHook custom_hook_{this};
   // Previews, on the worker while it runs.
-  runtime::PictureConverter preview_converter_;
-  std::unique_ptr<TPreviewer> previewer_;
-  std::int64_t last_preview_time_ = 0;  // the scaler flags of the run, read from the scaler options
+  PreviewFrames preview_frames_{this};
 
   // The run's tables; the worker's only while it runs.
   std::unique_ptr<TRunState> run_;

@@ -287,9 +287,7 @@ void TCustomFFmpeg::SetUpEncoding(TOutputStreamState& ost, TInputStreamState& is
       }
       ost.ConfiguredHeight = icodec->height;
       ost.ConfiguredWidth = icodec->width;
-      std::int64_t flags = 0;
-      runtime::avutil().av_opt_get_int(generic_options_.Scaler(), "sws_flags", 0, &flags);
-      current_scaler_flags_ = static_cast<int>(flags);
+      current_scaler_flags_ = ScalerFlagsOption();
       filter_error_text_.clear();
       if (video_filters_on_) {
         // The graph crops and scales; the pads are painted around what it delivers.

@@ -90,9 +90,7 @@ void TCustomFFmpeg::VideoOutput(TOutputStreamState& ost, TInputStreamState& ist,
     ost.ResampleHeight = frame->height - ost.TopBand - ost.BottomBand;
     ost.ResampleWidth = frame->width - ost.LeftBand - ost.RightBand;
     ost.ResamplePixFmt = frame->format;
-    std::int64_t flags = 0;
-    runtime::avutil().av_opt_get_int(generic_options_.Scaler(), "sws_flags", 0, &flags);
-    current_scaler_flags_ = static_cast<int>(flags);
+    current_scaler_flags_ = ScalerFlagsOption();
     ost.Scaler.reset(runtime::swscale().sws_getContext(
         ost.ResampleWidth, ost.ResampleHeight, static_cast<AVPixelFormat>(frame->format),
         encoder->width - ost.PadLeft - ost.PadRight, encoder->height - ost.PadTop - ost.PadBottom,

@@ -25,17 +25,17 @@ struct ConversionResult {
   int ProgressEvents = 0;
 };
 
-inline ConversionResult Convert(const std::filesystem::path& input, const std::filesystem::path& output,
-                                const std::string& input_options = "", const std::string& output_options = "",
-                                const std::function<void(engine::TOutputOptions&)>& set_fields = nullptr) {
+// Runs one task on a component whose libraries are bound (and whose other handlers the caller may have set),
+// until the all-done notification; its progress and terminate handlers are removed again afterwards.
+inline ConversionResult RunConversion(
+    engine::TVidrel& vidrel, const std::filesystem::path& input, const std::filesystem::path& output,
+    const std::string& input_options = "", const std::string& output_options = "",
+    const std::function<void(engine::TOutputOptions&)>& set_fields = nullptr) {
   ConversionResult result;
-  engine::TVidrel vidrel;
-  if (!vidrel.LoadMediaLibraries(runtime::ProgramFolder())) {
-    result.ErrorText = vidrel.LastErrorText();
-    return result;
-  }
-  // Terminations arrive on threads of their own; progress on the main thread.
+  // Terminations arrive on threads of their own, the task's and the all-done one in no fixed order; progress
+  // on the main thread.
   std::mutex mutex;
+  bool task_ended = false;
   vidrel.SetOnProgress([&](engine::TCustomVidrel&, engine::PProgressInfo) { ++result.ProgressEvents; });
   vidrel.SetOnTerminate([&](engine::TCustomVidrel&, const engine::TTerminateInfo& info) {
     std::lock_guard lock(mutex);
@@ -43,6 +43,7 @@ inline ConversionResult Convert(const std::filesystem::path& input, const std::f
       result.Terminated = true;
       return;
     }
+    task_ended = true;
     result.Finished = info.Finished;
     result.ExceptionRaised = info.ExceptionRaised;
     if (info.ExceptionRaised) result.ErrorText = info.ExceptionMessage;
@@ -69,11 +70,25 @@ inline ConversionResult Convert(const std::filesystem::path& input, const std::f
   EXPECT_TRUE(WaitServing(
       [&] {
         std::lock_guard lock(mutex);
-        return result.Terminated;
+        return result.Terminated && task_ended;
       },
       std::chrono::seconds(60)));
+  vidrel.SetOnProgress(nullptr);
+  vidrel.SetOnTerminate(nullptr);
   std::lock_guard lock(mutex);
   return result;
+}
+
+inline ConversionResult Convert(const std::filesystem::path& input, const std::filesystem::path& output,
+                                const std::string& input_options = "", const std::string& output_options = "",
+                                const std::function<void(engine::TOutputOptions&)>& set_fields = nullptr) {
+  engine::TVidrel vidrel;
+  if (!vidrel.LoadMediaLibraries(runtime::ProgramFolder())) {
+    ConversionResult result;
+    result.ErrorText = vidrel.LastErrorText();
+    return result;
+  }
+  return RunConversion(vidrel, input, output, input_options, output_options, set_fields);
 }
 
 }  // namespace engine_test

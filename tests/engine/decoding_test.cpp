@@ -2,17 +2,15 @@
 // with the stream clock following the frames.
 #include <gtest/gtest.h>
 
-#include <mutex>
-
 #include <sstream>
 
+#include "conversion_runner.h"
 #include "engine_test_support.h"
 #include "support/media_fixtures.h"
 
 namespace {
 
 using engine_test::TestFolder;
-using engine_test::WaitServing;
 
 struct Seen {
   int VideoFrames = 0;
@@ -66,37 +64,14 @@ TEST(Decoding, EveryFrameReachesTheOutputPathsIncludingTheDelayedOnes) {
   // B-frames make the decoder hold pictures back until it is drained at the end.
   const std::filesystem::path input = media_test::H264AacMp4();
   Seen seen;
-  std::mutex mutex;  // terminations arrive on threads of their own
-  bool done = false;
-  bool finished = false;
-  std::string error;
+  engine_test::ConversionResult result;
   {
     CountingVidrel vidrel(seen);
     ASSERT_TRUE(vidrel.LoadMediaLibraries(runtime::ProgramFolder()));
-    vidrel.SetOnTerminate([&](engine::TCustomVidrel&, const engine::TTerminateInfo& info) {
-      std::lock_guard lock(mutex);
-      if (info.TaskIndex < 0) {
-        done = true;
-      } else {
-        finished = info.Finished;
-        error = info.ExceptionMessage;
-      }
-    });
-    ASSERT_EQ(vidrel.AddTask(input.string()), 0) << vidrel.LastErrorText();
-    engine::TOutputOptions options;
-    engine::InitOutputOptions(options);
-    options.ExtOptions = "vcodec=mpeg4\nacodec=mp2";
-    ASSERT_TRUE(vidrel.SetOutputFile(0, (TestFolder() / "out.mkv").string(), &options))
-        << vidrel.LastErrorText();
-    vidrel.StartTask(1);
-    ASSERT_TRUE(WaitServing(
-        [&] {
-          std::lock_guard lock(mutex);
-          return done;
-        },
-        std::chrono::seconds(60)));
+    result =
+        engine_test::RunConversion(vidrel, input, TestFolder() / "out.mkv", "", "vcodec=mpeg4\nacodec=mp2");
   }
-  ASSERT_TRUE(finished) << error;
+  ASSERT_TRUE(result.Finished) << result.ErrorText;
   EXPECT_EQ(seen.VideoFrames,
             ProbeSum(input, "-select_streams v:0 -count_frames -show_entries stream=nb_read_frames"));
   EXPECT_EQ(seen.AudioSamples, ProbeSum(input, "-select_streams a:0 -show_entries frame=nb_samples"));

@@ -2,8 +2,6 @@
 // hook and preview bitmaps, all through the engine component.
 #include <gtest/gtest.h>
 
-#include <mutex>
-
 #include <atomic>
 #include <fstream>
 
@@ -14,7 +12,6 @@ namespace {
 
 using engine_test::Convert;
 using engine_test::TestFolder;
-using engine_test::WaitServing;
 using media_test::StreamEntry;
 
 int CountFrames(const std::filesystem::path& path) {
@@ -72,10 +69,7 @@ TEST(VideoHooks, TheCustomHookDrawsIntoTheOutputAndPreviewsArriveRateLimited) {
   std::atomic<bool> hook_on_main{false};
   int previews = 0;
   bool preview_sized = true;
-  std::mutex mutex;  // terminations arrive on threads of their own
-  bool done = false;
-  bool finished = false;
-  std::string error;
+  engine_test::ConversionResult result;
   {
     engine::TVidrel vidrel;
     ASSERT_TRUE(vidrel.LoadMediaLibraries(runtime::ProgramFolder()));
@@ -94,30 +88,10 @@ TEST(VideoHooks, TheCustomHookDrawsIntoTheOutputAndPreviewsArriveRateLimited) {
       ++previews;
       preview_sized = preview_sized && info.Bitmap->Width() == 320 && info.Bitmap->Height() == 240;
     });
-    vidrel.SetOnTerminate([&](engine::TCustomVidrel&, const engine::TTerminateInfo& info) {
-      std::lock_guard lock(mutex);
-      if (info.TaskIndex < 0) {
-        done = true;
-      } else {
-        finished = info.Finished;
-        error = info.ExceptionMessage;
-      }
-    });
-    ASSERT_EQ(vidrel.AddTask(input.string()), 0) << vidrel.LastErrorText();
-    engine::TOutputOptions options;
-    engine::InitOutputOptions(options);
-    options.CustomHook = true;
-    options.ExtOptions = "vcodec=mpeg4\nqscale=2\nan=1\nre=1";
-    ASSERT_TRUE(vidrel.SetOutputFile(0, output.string(), &options)) << vidrel.LastErrorText();
-    vidrel.StartTask(1);
-    ASSERT_TRUE(WaitServing(
-        [&] {
-          std::lock_guard lock(mutex);
-          return done;
-        },
-        std::chrono::seconds(60)));
+    result = engine_test::RunConversion(vidrel, input, output, "", "vcodec=mpeg4\nqscale=2\nan=1\nre=1",
+                                        [](engine::TOutputOptions& options) { options.CustomHook = true; });
   }
-  ASSERT_TRUE(finished) << error;
+  ASSERT_TRUE(result.Finished) << result.ErrorText;
   EXPECT_EQ(hook_calls, 75);
   EXPECT_FALSE(hook_on_main) << "the hook runs on the worker";
   // 3 s at the input's pace with one preview per 100 ms at most.
