@@ -6,19 +6,50 @@ namespace cli {
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: tarvello-convert --engine [--input-option NAME=VALUE]... INPUT OUTPUT [NAME=VALUE]...\n"
+    "usage: tarvello-convert [CHOICES] FILE...\n"
+    "       tarvello-convert --list-profiles\n"
+    "       tarvello-convert --probe FILE...\n"
+    "       tarvello-convert --engine [--input-option NAME=VALUE]... INPUT OUTPUT [NAME=VALUE]...\n"
     "       tarvello-convert --version\n"
     "       tarvello-convert --help\n";
 
 constexpr std::string_view kModes =
     "\n"
-    "  --engine   Converts INPUT into OUTPUT with the conversion engine. Each NAME=VALUE after OUTPUT is an\n"
-    "             option of the output (vcodec=copy, acodec=aac, ss=5, t=10, ...), each --input-option\n"
-    "             NAME=VALUE one of the input. Progress goes to stderr; \"Done\" goes to stdout when the\n"
-    "             conversion has succeeded. Ctrl-C stops the conversion (\"Abort\"); pressed three times,\n"
-    "             it ends the program at once. Exit status: 0 done, 1 failed or stopped, 2 wrong arguments.\n"
-    "  --version  The program's version and the media libraries it bound.\n"
-    "  --help     This text.\n";
+    "Converts each FILE, one after another, with an output profile and the choices the window offers,\n"
+    "into the output folder, named after the FILE with the profile's extension (\"clip-1.mp4\", "
+    "\"clip-2.mp4\"\n"
+    "when the name is taken). Progress goes to stderr; the table of results goes to stdout.\n"
+    "Exit status: 0 every file done, 1 a file failed, 2 wrong arguments, 130 stopped with Ctrl-C.\n"
+    "\n"
+    "Choices (a VALUE is written as the window's list shows it; a wrong one is refused with the list):\n"
+    "  --profile ROW|TEXT      the output profile: its row number or its text (--list-profiles);\n"
+    "                          row 2, \"3GP - Mobile Video Format (*.3gp)\", when not given\n"
+    "  --video-quality LEVEL   Highest, Higher, Normal, Lower or Lowest (picks the video bit rate)\n"
+    "  --audio-quality LEVEL   the same for the audio bit rate\n"
+    "  --video-codec VALUE     --size VALUE            --frame-rate VALUE      --video-bitrate VALUE\n"
+    "  --audio-codec VALUE     --audio-bitrate VALUE   --sampling-rate VALUE   --channels VALUE\n"
+    "  --letterbox VALUE       None or \"Add LetterBox\" (the default)\n"
+    "  --volume N              0 to 200 in steps of 20 (100: unchanged; 0: no sound)\n"
+    "  --overwrite             replace an output of the same name instead of numbering the new one\n"
+    "  -o, --output-folder DIR the folder of the outputs (the current folder when not given)\n"
+    "Choices are applied in the order given, as a user would choose them: a quality level picks its bit\n"
+    "rate and a bit rate its quality level; a disc profile's size picks its frame rate and back.\n"
+    "\n"
+    "  --show-options   prints the records that would go to the engine for each FILE, converts nothing\n"
+    "  --list-profiles  prints each profile's row number, a tab and its text\n"
+    "  --probe          prints what each FILE holds: container, length, picture size and streams\n"
+    "  --engine         converts INPUT into OUTPUT with the engine's own options (vcodec=copy, ss=5,\n"
+    "                   t=10, ...); each --input-option NAME=VALUE is one of the input. \"Done\" goes to\n"
+    "                   stdout when the conversion has succeeded. Exit status: 0 done, 1 failed or\n"
+    "                   stopped, 2 wrong arguments.\n"
+    "  --version        the program's version and the media libraries it bound\n"
+    "  --help           this text\n"
+    "Ctrl-C stops the running conversion and closes its output; pressed three times, it ends the program\n"
+    "at once.\n";
+
+constexpr std::string_view kChoiceOptions[] = {
+    "--video-quality", "--audio-quality", "--video-codec",   "--size",     "--frame-rate", "--video-bitrate",
+    "--audio-codec",   "--audio-bitrate", "--sampling-rate", "--channels", "--letterbox",  "--volume"};
 
 Command UsageError(std::string problem) {
   Command command;
@@ -73,18 +104,87 @@ Command ParseEngineArguments(const std::vector<std::string_view>& arguments) {
   return command;
 }
 
+// [CHOICES] FILE...: "--name VALUE" or "--name=VALUE"; "--" ends the options, so that file names may
+// begin with "-".
+Command ParseProfileArguments(const std::vector<std::string_view>& arguments) {
+  Command command;
+  command.Kind = Mode::kProfiles;
+  ProfileRequest& request = command.Profiles;
+  bool options_ended = false;
+  for (std::size_t at = 0; at < arguments.size(); ++at) {
+    const std::string_view argument = arguments[at];
+    if (options_ended || argument == "-" || !argument.starts_with("-")) {
+      request.Files.emplace_back(argument);
+      continue;
+    }
+    if (argument == "--") {
+      options_ended = true;
+      continue;
+    }
+    std::string_view name = argument;
+    std::optional<std::string_view> attached;
+    if (argument.starts_with("--") && argument.find('=') != std::string_view::npos) {
+      name = argument.substr(0, argument.find('='));
+      attached = argument.substr(argument.find('=') + 1);
+    }
+    const bool is_flag = name == "--overwrite" || name == "--show-options" || name == "--list-profiles";
+    if (is_flag) {
+      if (attached) return UsageError(std::string(name) + " takes no value");
+      if (name == "--overwrite") request.Overwrite = true;
+      if (name == "--show-options") request.ShowOptions = true;
+      if (name == "--list-profiles") request.ListProfiles = true;
+      continue;
+    }
+    const bool takes_value =
+        IsChoiceOption(name) || name == "--profile" || name == "--output-folder" || name == "-o";
+    if (!takes_value) return UsageError("unknown option '" + std::string(argument) + "'");
+    std::string value;
+    if (attached) {
+      value = *attached;
+    } else {
+      if (at + 1 == arguments.size()) return UsageError(std::string(name) + " needs a value");
+      value = arguments[++at];
+    }
+    if (name == "--profile") {
+      request.Profile = value;
+    } else if (name == "--output-folder" || name == "-o") {
+      if (value.empty()) return UsageError(std::string(name) + " needs a folder");
+      request.OutputFolder = value;
+    } else {
+      request.Choices.push_back(ChoiceArgument{std::string(name), value});
+    }
+  }
+  if (request.Files.empty() && !request.ListProfiles) return UsageError("no FILE to convert");
+  return command;
+}
+
 }  // namespace
 
+bool IsChoiceOption(std::string_view option) {
+  for (const std::string_view choice : kChoiceOptions) {
+    if (option == choice) return true;
+  }
+  return false;
+}
+
 Command ParseCommandLine(const std::vector<std::string_view>& arguments) {
-  if (arguments.empty()) return UsageError("no mode given");
+  if (arguments.empty()) return UsageError("no FILE to convert");
   const std::string_view mode = arguments.front();
   if (mode == "--engine") return ParseEngineArguments({arguments.begin() + 1, arguments.end()});
-  if (arguments.size() == 1 && mode == "--version") return Command{Mode::kVersion, {}, {}};
-  if (arguments.size() == 1 && (mode == "--help" || mode == "-h")) return Command{Mode::kHelp, {}, {}};
+  if (mode == "--probe") {
+    if (arguments.size() == 1) return UsageError("--probe needs a FILE");
+    Command command;
+    command.Kind = Mode::kProbe;
+    command.ProbeFiles.assign(arguments.begin() + 1, arguments.end());
+    return command;
+  }
+  if (arguments.size() == 1 && mode == "--version") return Command{Mode::kVersion, {}, {}, {}, {}};
+  if (arguments.size() == 1 && (mode == "--help" || mode == "-h"))
+    return Command{Mode::kHelp, {}, {}, {}, {}};
   if (mode == "--version" || mode == "--help" || mode == "-h") {
     return UsageError(std::string(mode) + " takes no arguments");
   }
-  return UsageError("unknown mode '" + std::string(mode) + "'");
+  return ParseProfileArguments(arguments);
 }
 
 std::string_view UsageText() {

@@ -1,6 +1,7 @@
 // What the command line asks for: one of the program's modes with its arguments, or a usage error.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,13 +16,36 @@ struct EngineRequest {
   std::vector<std::string> OutputOptions;
 };
 
-enum class Mode { kVersion, kHelp, kEngine, kUsageError };
+// One choice of the window's, as the option that names it and the value written as the window's list shows
+// it ("--size", "352x288").
+struct ChoiceArgument {
+  std::string Option;
+  std::string Value;
+};
+
+// Converting files with a profile, listing the profiles, or showing what would go to the engine.
+struct ProfileRequest {
+  bool ListProfiles = false;
+  bool ShowOptions = false;
+  bool Overwrite = false;
+  std::optional<std::string> Profile;       // a row number or a row text
+  std::optional<std::string> OutputFolder;  // the current folder when not given
+  std::vector<ChoiceArgument> Choices;      // in the order given: each is applied as the user's choice
+  std::vector<std::string> Files;
+};
+
+enum class Mode { kVersion, kHelp, kEngine, kProfiles, kProbe, kUsageError };
 
 struct Command {
   Mode Kind = Mode::kUsageError;
-  EngineRequest Engine;  // kEngine only
-  std::string Problem;   // kUsageError only: what is wrong with the arguments
+  EngineRequest Engine;                 // kEngine only
+  ProfileRequest Profiles;              // kProfiles only
+  std::vector<std::string> ProbeFiles;  // kProbe only
+  std::string Problem;                  // kUsageError only: what is wrong with the arguments
 };
+
+// The options that carry a window choice, as --help lists them.
+bool IsChoiceOption(std::string_view option);
 
 // The arguments after the program's name.
 Command ParseCommandLine(const std::vector<std::string_view>& arguments);

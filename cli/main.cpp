@@ -6,6 +6,8 @@
 
 #include "cli/command_line.h"
 #include "cli/engine_mode.h"
+#include "cli/probe_mode.h"
+#include "cli/profile_mode.h"
 #include "cli/version_mode.h"
 #include "runtime/main_thread.h"
 
@@ -21,10 +23,15 @@ int main(int argc, char** argv) {
       return 0;
     case cli::Mode::kEngine:
       return cli::RunEngineMode(command.Engine);
+    case cli::Mode::kProbe:
+      return cli::RunProbeMode(command.ProbeFiles);
+    case cli::Mode::kProfiles:
+      return cli::RunProfileMode(command.Profiles);
     case cli::Mode::kUsageError:
       break;
   }
   std::fprintf(stderr, "tarvello-convert: %s\n", command.Problem.c_str());
   std::fwrite(cli::UsageText().data(), 1, cli::UsageText().size(), stderr);
+  std::fputs("Try 'tarvello-convert --help' for more.\n", stderr);
   return 2;
 }

@@ -28,29 +28,17 @@ std::string ProgressLineText(const engine::TProgressInfo& info) {
 }
 
 ProgressPrinter::ProgressPrinter(std::FILE* stream, bool rewrite_in_place, std::chrono::milliseconds interval)
-    : stream_(stream), rewrite_in_place_(rewrite_in_place), interval_(interval) {}
+    : line_(stream, rewrite_in_place), interval_(interval) {}
 
 void ProgressPrinter::Report(const engine::TProgressInfo& info, Clock::time_point now) {
   const bool final_report = info.FileIndex < 0;
   if (!final_report && last_printed_ && now - *last_printed_ < interval_) return;
   last_printed_ = now;
-  const std::string line = ProgressLineText(info);
-  if (rewrite_in_place_) {
-    // Blanks wipe out the rest of a longer line shown before.
-    const std::size_t blanks = shown_length_ > line.size() ? shown_length_ - line.size() : 0;
-    std::fprintf(stream_, "\r%s%*s", line.c_str(), static_cast<int>(blanks), "");
-    shown_length_ = line.size();
-  } else {
-    std::fprintf(stream_, "%s\n", line.c_str());
-  }
-  std::fflush(stream_);
+  line_.Show(ProgressLineText(info));
 }
 
 void ProgressPrinter::Finish() {
-  if (shown_length_ == 0) return;
-  std::fputc('\n', stream_);
-  std::fflush(stream_);
-  shown_length_ = 0;
+  line_.End();
 }
 
 }  // namespace cli

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/status_line.h"
 #include "engine/engine_records.h"
 
 namespace cli {
@@ -30,11 +31,9 @@ class ProgressPrinter {
   void Finish();
 
  private:
-  std::FILE* stream_;
-  bool rewrite_in_place_;
+  StatusLine line_;
   std::chrono::milliseconds interval_;
   std::optional<Clock::time_point> last_printed_;
-  std::size_t shown_length_ = 0;  // of the line a terminal shows now
 };
 
 }  // namespace cli

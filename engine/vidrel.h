@@ -15,6 +15,7 @@
 #include "engine/engine_records.h"
 #include "engine/task.h"
 #include "engine/task_list.h"
+#include "probe/av_probe.h"
 #include "runtime/log_source.h"
 
 namespace engine {
@@ -84,6 +85,10 @@ class TCustomVidrel : public runtime::TFFBaseComponent {
 
   bool Working() const { return working_; }
 
+  // The component's media probe, which the shell borrows to read files (main thread, or one intake worker
+  // while no run can start).
+  probe::TAVProbe& Probe() { return probe_; }
+
  protected:
   // The task kind this component runs.
   virtual std::unique_ptr<TFFmpeg> CreateTask();
@@ -109,7 +114,8 @@ class TCustomVidrel : public runtime::TFFBaseComponent {
 
   const std::string version_ = "3.1";
   std::string last_error_text_;  // main thread
-  TFFmpegList tasks_;            // changed on the main thread only while no task runs
+  probe::TAVProbe probe_;
+  TFFmpegList tasks_;  // changed on the main thread only while no task runs
 
   // Run bookkeeping, changed under terminate_lock_ (the main thread's start loop and the terminating
   // threads).

@@ -61,4 +61,39 @@ TEST_F(CommandLineTest, RefusesArgumentsThatAreNoSingleOptionLine) {
   }
 }
 
+TEST_F(CommandLineTest, ProfileChoicesKeepTheirOrderAndBothValueForms) {
+  const cli::Command command = cli::ParseCommandLine(
+      {"--profile", "Video CD (*.mpg)", "--size=352x288", "-o", "out dir", "--video-quality", "Lowest",
+       "--overwrite", "a.avi", "--frame-rate", "25 fps (PAL)", "--", "--b.avi", "-"});
+  ASSERT_EQ(command.Kind, cli::Mode::kProfiles) << command.Problem;
+  const cli::ProfileRequest& request = command.Profiles;
+  EXPECT_EQ(request.Profile, "Video CD (*.mpg)");
+  EXPECT_EQ(request.OutputFolder, "out dir");
+  EXPECT_TRUE(request.Overwrite);
+  EXPECT_FALSE(request.ShowOptions);
+  ASSERT_EQ(request.Choices.size(), 3U);
+  EXPECT_EQ(request.Choices[0].Option, "--size");
+  EXPECT_EQ(request.Choices[0].Value, "352x288");
+  EXPECT_EQ(request.Choices[1].Value, "Lowest");
+  EXPECT_EQ(request.Choices[2].Value, "25 fps (PAL)");
+  EXPECT_EQ(request.Files, (std::vector<std::string>{"a.avi", "--b.avi", "-"}));
+}
+
+TEST_F(CommandLineTest, RefusesProfileArgumentsItCannotUse) {
+  const std::vector<std::vector<std::string_view>> refused = {
+      {"--size"},                    // no value
+      {"a.avi", "--channels"},       // no value
+      {"--fast", "a.avi"},           // no such option
+      {"--overwrite=yes", "a.avi"},  // a flag takes no value
+      {"--profile", "2"},            // no file
+      {"-o", "", "a.avi"},           // no folder
+  };
+  for (const auto& arguments : refused) {
+    const cli::Command command = cli::ParseCommandLine(arguments);
+    EXPECT_EQ(command.Kind, cli::Mode::kUsageError) << arguments.front();
+    EXPECT_FALSE(command.Problem.empty());
+  }
+  EXPECT_EQ(cli::ParseCommandLine({"--list-profiles"}).Kind, cli::Mode::kProfiles);
+}
+
 }  // namespace

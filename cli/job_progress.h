@@ -1,0 +1,50 @@
+// The progress of one file among several: on a terminal a bar rewritten in place, elsewhere a plain line per
+// report. Both show the percent, the frame rate, the output size and the time left.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "cli/status_line.h"
+#include "engine/engine_records.h"
+
+namespace cli {
+
+// The percent done (0..100), or -1 when the total is unknown.
+int PercentDone(const engine::TProgressInfo& info);
+
+// The time left, from the time taken so far and the share done; empty while nothing is done or before the
+// first second.
+std::optional<std::chrono::seconds> TimeLeft(std::chrono::steady_clock::duration elapsed, int percent);
+
+// "[=========>          ]  45%  fps=120  size=1.2 MB  left 00:00:12" (the bar only for a terminal).
+std::string JobProgressText(const engine::TProgressInfo& info, std::optional<std::chrono::seconds> left,
+                            bool with_bar);
+
+class JobProgress {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  JobProgress(std::FILE* stream, bool terminal, std::chrono::milliseconds interval);
+
+  // A new file: "[2/3] clip.avi -> clip.3gp".
+  void Start(std::size_t number, std::size_t count, const std::string& file, const std::string& output,
+             Clock::time_point now);
+  void Report(const engine::TProgressInfo& info, Clock::time_point now);
+  // Ends a line rewritten in place.
+  void Finish();
+
+ private:
+  std::FILE* stream_;
+  bool terminal_;
+  StatusLine line_;
+  std::chrono::milliseconds interval_;
+  std::string label_;
+  Clock::time_point started_{};
+  std::optional<Clock::time_point> last_printed_;
+};
+
+}  // namespace cli
