@@ -24,7 +24,9 @@ class LineCollector {
     if (value != cleared) lines_.push_back(std::string(name) + "=" + (value ? "true" : "false"));
   }
   void Add(const char* name, float value, float cleared) {
-    if (value != cleared) lines_.push_back(std::string(name) + "=" + profiles::DecimalText(value));
+    if (value != cleared) {
+      lines_.push_back(std::string(name) + "=" + profiles::DecimalText(static_cast<double>(value)));
+    }
   }
   void Add(const char* name, double value, double cleared) {
     if (value != cleared) lines_.push_back(std::string(name) + "=" + profiles::DecimalText(value));
