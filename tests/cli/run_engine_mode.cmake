@@ -1,7 +1,7 @@
 # Runs PROGRAM --engine with ARGUMENTS (separated by "|") in WORK_FOLDER and checks how it ends:
-# EXPECT_STATUS, the texts EXPECT_STDERR and EXPECT_STDOUT when given (literally, not as patterns), and never
-# "Done" unless the status is 0. A usage error (status 2) must also show the usage and print nothing on
-# stdout.
+# EXPECT_STATUS, the texts EXPECT_STDERR and EXPECT_STDOUT when given (literally, not as patterns; "|" between
+# parts that must each appear), and never "Done" unless the status is 0. A usage error (status 2) must also
+# show the usage and print nothing on stdout.
 file(REMOVE_RECURSE "${WORK_FOLDER}")
 file(MAKE_DIRECTORY "${WORK_FOLDER}")
 string(REPLACE "|" ";" arguments "${ARGUMENTS}")
@@ -18,10 +18,13 @@ foreach(stream stderr stdout)
     if(stream STREQUAL "stdout")
       set(text "${output}")
     endif()
-    string(FIND "${text}" "${EXPECT_${name}}" found)
-    if(found EQUAL -1)
-      message(FATAL_ERROR "${stream} does not say \"${EXPECT_${name}}\"\n${report}")
-    endif()
+    string(REPLACE "|" ";" parts "${EXPECT_${name}}")
+    foreach(part IN LISTS parts)
+      string(FIND "${text}" "${part}" found)
+      if(found EQUAL -1)
+        message(FATAL_ERROR "${stream} does not say \"${part}\"\n${report}")
+      endif()
+    endforeach()
   endif()
 endforeach()
 if(NOT status EQUAL 0 AND output MATCHES "Done")
