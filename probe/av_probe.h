@@ -130,4 +130,16 @@ class TCustomAVProbe : public runtime::TFFBaseComponent {
 
 class TAVProbe final : public TCustomAVProbe {};
 
+// Closes a probe that a caller borrowed for one reading when the reading is over, however it ends.
+class ProbeCloser {
+ public:
+  explicit ProbeCloser(TCustomAVProbe& probe) : probe_(probe) {}
+  ~ProbeCloser() { probe_.Close(); }
+  ProbeCloser(const ProbeCloser&) = delete;
+  ProbeCloser& operator=(const ProbeCloser&) = delete;
+
+ private:
+  TCustomAVProbe& probe_;
+};
+
 }  // namespace probe

@@ -39,10 +39,7 @@ std::string FrameRateText(const std::string& rate_text, const std::string& sourc
   if (LowerCase(runtime::TrimBlanks(rate_text)) != "auto") {
     return std::string(rate_text.substr(0, rate_text.find(' ')));
   }
-  struct CloseAfterReading {
-    probe::TCustomAVProbe& Probe;
-    ~CloseAfterReading() { Probe.Close(); }
-  } close_after_reading{probe};
+  const probe::ProbeCloser close_after_reading(probe);
   if (!probe.Open(source_path))
     throw JobChoiceError("Framerate: the source cannot be read: " + probe.LastError());
   if (probe.VideoStreamCount() == 0) return "25";

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <span>
 #include <utility>
 #include <vector>
+
+#include "profiles/job_numbers.h"
+#include "runtime/trim_blanks.h"
 
 namespace profiles {
 namespace {
@@ -37,20 +39,6 @@ constexpr char kItemSeparator = '-';
 
 bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
-}
-
-std::string_view Trim(std::string_view text) {
-  constexpr std::string_view kBlanks = " \t\r\n";
-  const std::size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
-}
-
-std::string LowerTrimmed(std::string_view text) {
-  std::string lower(Trim(text));
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower;
 }
 
 // A marker is a case-sensitive suffix; everything from where it starts is cut.
@@ -124,7 +112,7 @@ int FirstContaining(const ChoiceList& list, std::string_view part) {
 
 int LastContaining(const ChoiceList& list, std::string_view part) {
   for (int at = list.Count() - 1; at >= 0; --at) {
-    if (Contains(Trim(list.Entries[static_cast<std::size_t>(at)]), part)) return at;
+    if (Contains(runtime::TrimBlanks(list.Entries[static_cast<std::size_t>(at)]), part)) return at;
   }
   return -1;
 }
@@ -175,7 +163,7 @@ bool IsQualityLevel(int position) {
 
 std::string Translate(std::string_view shown,
                       std::span<const std::pair<std::string_view, std::string_view>> names) {
-  std::string name = LowerTrimmed(shown);
+  std::string name = LowerCase(runtime::TrimBlanks(shown));
   for (const auto& [from, to] : names) {
     if (name == from) return std::string(to);
   }
@@ -230,7 +218,7 @@ void RefreshProfileLists(WindowChoices& choices) {
                            &choices.ComboVideoFrameRate, &choices.ComboVideoSize1}) {
     list->Clear();
   }
-  const Quality* profile = FindProfile(Trim(choices.ComboOutputFormat.SelectedText()));
+  const Quality* profile = FindProfile(runtime::TrimBlanks(choices.ComboOutputFormat.SelectedText()));
   if (profile != nullptr) choices.CurrentFormatCode = profile->FormatCode;
   if (!choices.IsAudioOnlyFormat()) {
     FillVideoCodecList(choices);

@@ -24,10 +24,7 @@ std::string FormatDuration(const std::string& separator, double seconds) {
 }
 
 SourceFacts ReadSourceFacts(probe::TCustomAVProbe& probe, const std::string& path) {
-  struct CloseAfterReading {
-    probe::TCustomAVProbe& Probe;
-    ~CloseAfterReading() { Probe.Close(); }
-  } close_after_reading{probe};
+  const probe::ProbeCloser close_after_reading(probe);
   if (!probe.Open(path)) {
     SourceFacts facts;
     facts.ProbeError = probe.LastError();

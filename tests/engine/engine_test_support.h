@@ -18,6 +18,7 @@
 #include "engine/vidrel.h"
 #include "runtime/main_thread.h"
 #include "runtime/program_folder.h"
+#include "support/test_files.h"
 
 namespace engine_test {
 
@@ -118,19 +119,7 @@ inline bool WaitServing(const std::function<bool()>& condition,
   return true;
 }
 
-// A folder of its own for each test, under the build tree.
-inline std::filesystem::path TestFolder() {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::filesystem::path folder = std::filesystem::path(TARVELLO_TEST_BINARY_DIR) / "work" /
-                                 (std::string(info->test_suite_name()) + "." + info->name());
-  std::filesystem::remove_all(folder);
-  std::filesystem::create_directories(folder);
-  return folder;
-}
-
-inline std::filesystem::path MakeFile(const std::filesystem::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-  return path;
-}
+using test_files::MakeFile;
+using test_files::TestFolder;
 
 }  // namespace engine_test

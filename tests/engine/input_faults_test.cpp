@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <random>
 
 #include "conversion_runner.h"
 #include "runtime/logger.h"
@@ -48,10 +47,7 @@ class LogCapture {
 
 TEST(InputFaults, UnreadableInputsFailAddTaskWithTheirReason) {
   const std::filesystem::path folder = TestFolder();
-  std::string noise(64 * 1024, '\0');
-  std::mt19937 random(7);
-  for (char& c : noise)
-    c = static_cast<char>(random());
+  const std::string noise = test_files::RandomBytes(64 * 1024);
   struct Case {
     const char* Name;
     std::filesystem::path Path;

@@ -5,13 +5,13 @@
 #include <cmath>
 #include <fstream>
 #include <mutex>
-#include <random>
 #include <thread>
 
 #include "probe/av_probe.h"
 #include "runtime/library_loader.h"
 #include "runtime/logger.h"
 #include "support/media_fixtures.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -19,24 +19,12 @@ using media_test::Quoted;
 using media_test::RunCommand;
 using media_test::StreamEntry;
 using probe::TAVProbe;
+using test_files::MakeFile;
+using test_files::TestFolder;
 
 void LoadLibraries() {
   ASSERT_TRUE(runtime::FFmpegLoader().LoadLibraries(runtime::EngineLibraries))
       << runtime::FFmpegLoader().LastError();
-}
-
-std::filesystem::path TestFolder() {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::filesystem::path folder = std::filesystem::path(TARVELLO_TEST_BINARY_DIR) / "work" /
-                                 (std::string(info->test_suite_name()) + "." + info->name());
-  std::filesystem::remove_all(folder);
-  std::filesystem::create_directories(folder);
-  return folder;
-}
-
-std::filesystem::path MakeFile(const std::filesystem::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-  return path;
 }
 
 std::string FormatEntry(const std::filesystem::path& path, const std::string& entry) {
@@ -238,10 +226,7 @@ TEST(AVProbe, CountsStreamsByKindAndReadsTags) {
 TEST(AVProbe, FailedOpensSayWhyAndLeaveTheProbeClosed) {
   LoadLibraries();
   const std::filesystem::path folder = TestFolder();
-  std::string noise(64 * 1024, '\0');
-  std::mt19937 random(7);
-  for (char& c : noise)
-    c = static_cast<char>(random());
+  const std::string noise = test_files::RandomBytes(64 * 1024);
   struct Case {
     const char* Name;
     std::filesystem::path Path;
