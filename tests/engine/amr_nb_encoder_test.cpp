@@ -1,6 +1,5 @@
 #include "engine/amr_nb_encoder.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -21,6 +20,7 @@
 #include "runtime/main_thread.h"
 #include "runtime/media_owners.h"
 #include "support/media_fixtures.h"
+#include "support/test_files.h"
 
 namespace engine {
 namespace {
@@ -275,16 +275,6 @@ TEST_F(AmrNbEncoderTest, EncodingWithoutAnOpenEncoderIsRefused) {
   EXPECT_THROW(encoder.EncodeFrame(samples.data()), std::logic_error);  // NOLINT(bugprone-use-after-move)
 }
 
-// What the system reports when the file is opened as a library.
-std::string OpenErrorOf(const fs::path& file) {
-  ::dlerror();
-  if (void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL)) {
-    ::dlclose(handle);
-    return "(opens)";
-  }
-  return ::dlerror();
-}
-
 TEST_F(AmrNbEncoderTest, UnusableLibraryFailsTheOpenWithTheLoadersTextAndLaterOpensStillWork) {
   runtime::TFFmpegLoader& loader = runtime::FFmpegLoader();
   const fs::path saved_path = loader.LibraryPath();
@@ -296,7 +286,8 @@ TEST_F(AmrNbEncoderTest, UnusableLibraryFailsTheOpenWithTheLoadersTextAndLaterOp
 
   AmrNbEncoder encoder;
   EXPECT_FALSE(encoder.Open(12200));
-  EXPECT_EQ(encoder.ErrorText(), "Load library " + library.string() + " error: " + OpenErrorOf(library));
+  EXPECT_EQ(encoder.ErrorText(),
+            "Load library " + library.string() + " error: " + test_files::LibraryOpenError(library));
   EXPECT_EQ(encoder.Mode(), -1);
   EXPECT_FALSE(loader.LibraryLoaded(runtime::lkOpenCoreAmrNb));
   EXPECT_TRUE(loader.LibrariesLoaded(runtime::EngineLibraries)) << "the media libraries stay bound";

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "runtime/logger.h"
+#include "support/test_files.h"
 
 namespace runtime {
 namespace {
@@ -58,16 +59,6 @@ class LibraryFolder {
  private:
   fs::path path_;
 };
-
-// What the system reports when the file itself is opened as a library.
-std::string OpenErrorOf(const fs::path& file) {
-  ::dlerror();
-  if (void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL)) {
-    ::dlclose(handle);
-    return "(opens)";
-  }
-  return ::dlerror();
-}
 
 // What the system reports when a symbol is looked up in the library file.
 std::string LookupErrorOf(const fs::path& file, const char* symbol) {
@@ -128,7 +119,8 @@ TEST(LibraryLoader, BrokenLibraryFileFailsNamingFolderAndFileAndReleasesTheSet) 
 
     EXPECT_FALSE(loader.LoadLibraries(EngineLibraries));
 
-    EXPECT_EQ(loader.LastError(), "Load library " + broken.string() + " error: " + OpenErrorOf(broken));
+    EXPECT_EQ(loader.LastError(),
+              "Load library " + broken.string() + " error: " + test_files::LibraryOpenError(broken));
     ExpectNothingOfSetBound(loader, EngineLibraries);
   }
 }

@@ -1,7 +1,8 @@
-// Files of a test's own: a fresh folder per test under the build tree, small files written into it, and
-// bytes that are no media.
+// Files of a test's own: a fresh folder per test under the build tree, small files written into it, bytes
+// that are no media, and what the system says of a file opened as a library.
 #pragma once
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -33,6 +34,16 @@ inline std::string RandomBytes(std::size_t size) {
   for (char& c : bytes)
     c = static_cast<char>(random());
   return bytes;
+}
+
+// What the system reports when the file itself is opened as a library; "(opens)" when it opens.
+inline std::string LibraryOpenError(const std::filesystem::path& file) {
+  ::dlerror();
+  if (void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+    ::dlclose(handle);
+    return "(opens)";
+  }
+  return ::dlerror();
 }
 
 }  // namespace test_files
