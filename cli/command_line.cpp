@@ -1,5 +1,7 @@
 #include "cli/command_line.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstddef>
 
 namespace cli {
@@ -9,7 +11,7 @@ constexpr std::string_view kUsage =
     "usage: tarvello-convert [CHOICES] FILE...\n"
     "       tarvello-convert --list-profiles\n"
     "       tarvello-convert --probe FILE...\n"
-    "       tarvello-convert --engine [--input-option NAME=VALUE]... INPUT OUTPUT [NAME=VALUE]...\n"
+    "       tarvello-convert --engine [--input-option NAME[=VALUE]]... INPUT OUTPUT [NAME[=VALUE]]...\n"
     "       tarvello-convert --version\n"
     "       tarvello-convert --help\n";
 
@@ -39,8 +41,9 @@ constexpr std::string_view kModes =
     "  --list-profiles  prints each profile's row number, a tab and its text\n"
     "  --probe          prints what each FILE holds: container, length, picture size and streams\n"
     "  --engine         converts INPUT into OUTPUT with the engine's own options (vcodec=copy, ss=5,\n"
-    "                   t=10, ...); each --input-option NAME=VALUE is one of the input. \"Done\" goes to\n"
-    "                   stdout when the conversion has succeeded. Exit status: 0 done, 1 failed or\n"
+    "                   t=10, vn, ...); each --input-option NAME[=VALUE] is one of the input. A bare\n"
+    "                   NAME is the option with an empty value (\"vn\" switches a flag on). \"Done\" goes\n"
+    "                   to stdout when the conversion has succeeded. Exit status: 0 done, 1 failed or\n"
     "                   stopped, 2 wrong arguments.\n"
     "  --version        the program's version and the media libraries it bound\n"
     "  --help           this text\n"
@@ -59,20 +62,25 @@ Command UsageError(std::string problem) {
 }
 
 // An option line must name its option and stay one line: the option text reads a line break, and its
-// "<CRLF>" mark, as the start of a further option, which the user did not give as one.
+// "<CRLF>" mark, as the start of a further option, which the user did not give as one. A bare NAME is the
+// option with an empty value, as the option text itself reads a line without "=" ("vn" sets the flag).
+// A bare word that is no option name (a second output file, say) is refused rather than silently ignored.
 bool IsOptionLine(std::string_view argument) {
   const std::size_t equals = argument.find('=');
-  return equals != std::string_view::npos && equals > 0 &&
-         argument.find_first_of("\r\n") == std::string_view::npos &&
+  if (equals == std::string_view::npos) {
+    return !argument.empty() && std::all_of(argument.begin(), argument.end(),
+                                            [](unsigned char c) { return std::isalnum(c) != 0 || c == '_'; });
+  }
+  return equals > 0 && argument.find_first_of("\r\n") == std::string_view::npos &&
          argument.find("<CRLF>") == std::string_view::npos;
 }
 
 std::string NotAnOptionLine(std::string_view argument) {
-  return "'" + std::string(argument) + "' is no option of the form NAME=VALUE";
+  return "'" + std::string(argument) + "' is no option of the form NAME or NAME=VALUE";
 }
 
-// [--input-option NAME=VALUE]... INPUT OUTPUT [NAME=VALUE]...; "--" ends the options before INPUT, so that
-// file names may begin with "--".
+// [--input-option NAME[=VALUE]]... INPUT OUTPUT [NAME[=VALUE]]...; "--" ends the options before INPUT, so
+// that file names may begin with "--".
 Command ParseEngineArguments(const std::vector<std::string_view>& arguments) {
   Command command;
   command.Kind = Mode::kEngine;
@@ -87,7 +95,7 @@ Command ParseEngineArguments(const std::vector<std::string_view>& arguments) {
     } else if (!options_ended && argument == "--") {
       options_ended = true;
     } else if (!options_ended && argument == "--input-option") {
-      if (at + 1 == arguments.size()) return UsageError("--input-option needs NAME=VALUE");
+      if (at + 1 == arguments.size()) return UsageError("--input-option needs NAME or NAME=VALUE");
       const std::string_view line = arguments[++at];
       if (!IsOptionLine(line)) return UsageError(NotAnOptionLine(line));
       request.InputOptions.emplace_back(line);

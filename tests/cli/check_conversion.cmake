@@ -1,7 +1,8 @@
 # Converts INPUT into WORK_FOLDER/OUTPUT_NAME with PROGRAM --engine and the output options OPTIONS (separated
 # by "|"), then checks: exit status 0, "Done" on stdout, a progress line on stderr whose total matches
-# EXPECT_TOTAL (a pattern of the time text), and, with the ffprobe tool FFPROBE, an h264 and an aac stream
-# and a duration within 0.1 s of EXPECT_SECONDS.
+# EXPECT_TOTAL (a pattern of the time text), and, with the ffprobe tool FFPROBE, the streams EXPECT_CODECS
+# (sorted "codec_name=..." entries; an h264 and an aac stream when not given) and a duration within 0.1 s of
+# EXPECT_SECONDS.
 file(REMOVE_RECURSE "${WORK_FOLDER}")
 file(MAKE_DIRECTORY "${WORK_FOLDER}")
 set(output_file "${WORK_FOLDER}/${OUTPUT_NAME}")
@@ -17,7 +18,8 @@ if(NOT output MATCHES "(^|\n)Done\n")
 endif()
 # stderr is no terminal here: one line per report, the last one the task's final report.
 set(time_text "[0-9][0-9]:[0-9][0-9]:[0-9][0-9]\\.[0-9][0-9][0-9]")
-if(NOT errors MATCHES "${time_text} / ${EXPECT_TOTAL} [0-9]+%  frame=[0-9]+ fps=[0-9]+  size=[0-9]+ kB\n")
+# Without a picture the line has no frame count.
+if(NOT errors MATCHES "${time_text} / ${EXPECT_TOTAL} [0-9]+%  (frame=[0-9]+ fps=[0-9]+  )?size=[0-9]+ kB\n")
   message(FATAL_ERROR "no progress line against a total of ${EXPECT_TOTAL} on stderr\n${report}")
 endif()
 
@@ -30,8 +32,11 @@ if(NOT probe_status EQUAL 0)
 endif()
 string(REGEX MATCHALL "codec_name=[a-z0-9_]+" codecs "${probed}")
 list(SORT codecs)
-if(NOT codecs STREQUAL "codec_name=aac;codec_name=h264")
-  message(FATAL_ERROR "the output does not hold exactly an h264 and an aac stream\n${report}")
+if(NOT DEFINED EXPECT_CODECS)
+  set(EXPECT_CODECS "codec_name=aac;codec_name=h264")
+endif()
+if(NOT codecs STREQUAL EXPECT_CODECS)
+  message(FATAL_ERROR "the output does not hold exactly the streams ${EXPECT_CODECS}\n${report}")
 endif()
 if(NOT probed MATCHES "duration=([0-9.]+)")
   message(FATAL_ERROR "ffprobe shows no duration\n${report}")

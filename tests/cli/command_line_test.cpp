@@ -15,15 +15,15 @@ class CommandLineTest : public ::testing::Test {
 };
 
 TEST_F(CommandLineTest, EngineOptionsGoToTheirSideAndBecomeOptionTextAsGiven) {
-  const cli::Command command =
-      cli::ParseCommandLine({"--engine", "--input-option", "ss=5", "--input-option", "f=mp4", "in put.mp4",
-                             "out.mkv", "vcodec=copy", "Title=Two  Words", "metadata=a=b", "vol="});
+  const cli::Command command = cli::ParseCommandLine(
+      {"--engine", "--input-option", "ss=5", "--input-option", "f=mp4", "in put.mp4", "out.mkv", "vn",
+       "vcodec=copy", "Title=Two  Words", "metadata=a=b", "vol=", "shortest"});
   ASSERT_EQ(command.Kind, cli::Mode::kEngine) << command.Problem;
   EXPECT_EQ(command.Engine.Input, "in put.mp4");
   EXPECT_EQ(command.Engine.Output, "out.mkv");
   EXPECT_EQ(cli::OptionText(command.Engine.InputOptions), "ss=5\nf=mp4");
   EXPECT_EQ(cli::OptionText(command.Engine.OutputOptions),
-            "vcodec=copy\nTitle=Two  Words\nmetadata=a=b\nvol=");
+            "vn\nvcodec=copy\nTitle=Two  Words\nmetadata=a=b\nvol=\nshortest");
   EXPECT_EQ(cli::OptionText({}), "");
 }
 
@@ -42,7 +42,9 @@ TEST_F(CommandLineTest, RefusesArgumentsThatAreNoSingleOptionLine) {
       {"--engine", "in.mp4", "out.mkv", "title=a\nvcodec=mpeg4"},
       {"--engine", "in.mp4", "out.mkv", "title=a\rvcodec=mpeg4"},
       {"--engine", "in.mp4", "out.mkv", "title=a<CRLF>vcodec=mpeg4"},
-      {"--engine", "--input-option", "ss", "in.mp4", "out.mkv"},
+      {"--engine", "--input-option", "=5", "in.mp4", "out.mkv"},
+      {"--engine", "--input-option", "", "in.mp4", "out.mkv"},
+      {"--engine", "in.mp4", "out.mkv", ""},
       {"--engine", "--input-option", "f=mp4\nss=5", "in.mp4", "out.mkv"},
       {"--engine", "in.mp4", "out.mkv", "--input-option", "ss=5"},
       {"--engine", "in.mp4", "--input-option"},
