@@ -5,6 +5,7 @@
 #include "profiles/job_numbers.h"
 #include "profiles/letterbox.h"
 #include "profiles/parameter_lists.h"
+#include "profiles/source_contents.h"
 #include "profiles/unique_output_name.h"
 #include "runtime/trim_blanks.h"
 
@@ -14,6 +15,8 @@ namespace {
 constexpr int kLetterboxNone = 0;
 constexpr int kDvdTarget = 3;
 constexpr int kAutomaticNorm = 0;
+constexpr int kPalNorm = 1;
+constexpr int kNtscNorm = 2;
 
 std::string FileNameOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -99,6 +102,18 @@ void FillAudioOptions(const WindowChoices& choices, engine::TOutputOptions& opti
   if (options.AudioVolume == 0) options.DisableAudio = true;
 }
 
+// 25 and 50 frames per second are PAL's rates; the others (29.97, 30, 23.976, 24) are played on NTSC discs.
+int NormOfFrameRate(const std::string& rate_text) {
+  double rate = 0;
+  try {
+    rate = ReadListDecimal(rate_text, "Framerate");
+  } catch (const JobChoiceError&) {
+    return kNtscNorm;
+  }
+  const long long whole = RoundHalfEven(rate);
+  return whole == 25 || whole == 50 ? kPalNorm : kNtscNorm;
+}
+
 JobStart Failed(std::string output_path, std::string reason) {
   JobStart start;
   start.OutputPath = std::move(output_path);
@@ -131,6 +146,10 @@ void FillOutputOptions(const WindowChoices& choices, const JobSource& source, pr
     options.DisableVideo = true;
   } else {
     FillVideoOptions(choices, source, probe, options);
+    // The disc's norm is read from the source's picture; sound alone takes the norm of the chosen rate.
+    if (options.Target == kDvdTarget && runtime::TrimBlanks(source.SizeColumn).empty()) {
+      options.TargetNorm = NormOfFrameRate(options.FrameRate);
+    }
   }
   FillAudioOptions(choices, options);
 }
@@ -151,6 +170,12 @@ JobStart BuildAndStartJob(engine::TCustomVidrel& vidrel, const WindowChoices& ch
     if (task < 0) return Failed(output_path, vidrel.LastErrorText());
 
     FillOutputOptions(choices, JobSource{source_path, source.SizeColumn}, vidrel.Probe(), output_options);
+    const std::string nothing_to_convert = NothingToConvertReason(
+        choices, ReadSourceContents(vidrel.Probe(), source_path), source_path, output_options.DisableAudio);
+    if (!nothing_to_convert.empty()) {
+      vidrel.ClearTasks();
+      return Failed(output_path, nothing_to_convert);
+    }
     if (!vidrel.SetOutputFile(task, output_path, &output_options)) {
       JobStart failed = Failed(output_path, vidrel.LastErrorText());
       vidrel.ClearTasks();

@@ -239,6 +239,23 @@ TEST_F(JobRecords, GiveASourceWithoutPictureNoSize) {
   }
 }
 
+// A disc's norm comes from the source's picture; sound alone takes the norm of the chosen frame rate.
+TEST_F(JobRecords, GiveADiscOfSoundOnlyTheNormOfTheChosenRate) {
+  struct Case {
+    const char* Size;
+    const char* Rate;
+    int Norm;
+  };
+  for (const Case& c :
+       {Case{" ", "29.97 fps (NTSC)", 2}, Case{" ", "25 fps (PAL)", 1}, Case{"640x480", "25 fps (PAL)", 0}}) {
+    WindowChoices dvd = ChoicesFor("DVD Compatible MPEG-2 Movie (*.mpg)");
+    Select(dvd.ComboVideoFrameRate, c.Rate);
+    const engine::TOutputOptions options = Fill(dvd, c.Size);
+    EXPECT_EQ(options.Target, 3);
+    EXPECT_EQ(options.TargetNorm, c.Norm) << "size '" << c.Size << "', " << c.Rate;
+  }
+}
+
 class JobStart : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(vidrel_.LoadMediaLibraries(runtime::ProgramFolder())); }
@@ -354,6 +371,68 @@ TEST_F(JobStart, AnExistingNameGetsTheNextNumber) {
     const profiles_test::JobRun run = profiles_test::RunJob(vidrel_, choices, source.string(), record_);
     ASSERT_TRUE(run.Finished) << run.Start.FailureText << run.ErrorText;
     EXPECT_EQ(run.Start.OutputPath, (folder / expected).string());
+  }
+}
+
+}  // namespace
+
+namespace {
+
+class SoundOnlyDisc : public JobStart, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(SoundOnlyDisc, HoldsTheDiscSoundInAProgramStream) {
+  const std::filesystem::path folder = engine_test::TestFolder();
+  const std::string extension = GetParam();
+  const std::filesystem::path source =
+      media_test::Fixture("disc_sound." + extension, std::string("-f lavfi -i sine=duration=1") +
+                                                         (extension == "ogg" ? " -c:a libvorbis" : ""));
+  ASSERT_FALSE(source.empty());
+  const profiles_test::JobRun run = profiles_test::RunJob(
+      vidrel_, ChoicesFor("DVD Compatible MPEG-2 Movie (*.mpg)", folder.string()), source.string(), record_);
+  ASSERT_TRUE(run.Start.Started) << run.Start.FailureText;
+  ASSERT_TRUE(run.Finished) << run.ErrorText;
+  const std::filesystem::path output = run.Start.OutputPath;
+  EXPECT_EQ(media_test::RunCommand("ffprobe -v error -show_entries format=format_name -of csv=p=0 " +
+                                   media_test::Quoted(output))
+                .Output,
+            "mpeg\n");
+  EXPECT_EQ(media_test::StreamEntry(output, "a:0", "codec_name"), "ac3");
+  EXPECT_EQ(media_test::StreamEntry(output, "a:0", "sample_rate"), "48000");
+  EXPECT_EQ(media_test::StreamEntry(output, "v", "codec_name"), "");
+  EXPECT_TRUE(media_test::DecodesCleanly(output));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, SoundOnlyDisc, ::testing::Values("wav", "flac", "ogg"));
+
+// A choice that leaves nothing to write is refused before anything starts, in words that say what is missing.
+TEST_F(JobStart, NothingToConvertIsRefusedWithWhatIsMissing) {
+  const std::filesystem::path picture_only = media_test::Fixture(
+      "picture_only.mp4", "-f lavfi -i testsrc=size=160x120:rate=25:duration=1 -c:v mpeg4");
+  const std::filesystem::path sound_only =
+      media_test::Fixture("sound_only.mp3", "-f lavfi -i sine=duration=1");
+  ASSERT_FALSE(picture_only.empty());
+  ASSERT_FALSE(sound_only.empty());
+  struct Case {
+    const char* Profile;
+    std::filesystem::path Source;
+    int Volume;
+    const char* Reason;
+  };
+  for (const Case& c :
+       {Case{"MP3 - Mpeg Layer3 Audio (*.mp3)", picture_only, 100,
+             "'picture_only.mp4' has no sound to convert"},
+        Case{"MP4 - MPEG4 Video (*.mp4)", sound_only, 0,
+             "'sound_only.mp3' has no picture to convert, and its sound is switched off (volume 0)"},
+        Case{"WAV - Waveform Audio (*.wav)", sound_only, 0,
+             "The volume is 0: 'sound_only.mp3' would be converted into no sound at all"}}) {
+    const std::filesystem::path folder = engine_test::TestFolder();
+    WindowChoices choices = ChoicesFor(c.Profile, folder.string());
+    choices.OutputVolume = c.Volume;
+    const profiles_test::JobRun run = profiles_test::RunJob(vidrel_, choices, c.Source.string(), record_);
+    EXPECT_FALSE(run.Start.Started) << c.Profile;
+    EXPECT_EQ(run.Start.FailureText, c.Reason);
+    EXPECT_EQ(vidrel_.TaskCount(), 0);
+    EXPECT_TRUE(std::filesystem::is_empty(folder)) << c.Profile;
   }
 }
 
