@@ -21,14 +21,7 @@ namespace {
 using profiles::WindowChoices;
 
 WindowChoices ChoicesFor(const std::string& row_text, const std::string& folder = "/tmp") {
-  WindowChoices choices;
-  profiles::FillPreferenceLists(choices);
-  profiles::FillOutputFormatList(choices);
-  const int row = choices.ComboOutputFormat.IndexOf(row_text);
-  EXPECT_GE(row, 0) << row_text;
-  profiles::RestoreProfileChoices(choices, row, 2, 2);
-  choices.OutputFolder = folder;
-  return choices;
+  return profiles_test::FirstRunChoices(row_text, folder);
 }
 
 void Select(profiles::ChoiceList& list, const std::string& entry) {

@@ -11,9 +11,23 @@
 #include "engine/engine_test_support.h"
 #include "engine/vidrel.h"
 #include "profiles/job_builder.h"
+#include "profiles/output_formats.h"
+#include "profiles/parameter_lists.h"
 #include "profiles/source_facts.h"
 
 namespace profiles_test {
+
+// The choices a first run of the window starts with, for the profile of row_text, writing into folder.
+inline profiles::WindowChoices FirstRunChoices(const std::string& row_text, const std::string& folder) {
+  profiles::WindowChoices choices;
+  profiles::FillPreferenceLists(choices);
+  profiles::FillOutputFormatList(choices);
+  const int row = choices.ComboOutputFormat.IndexOf(row_text);
+  EXPECT_GE(row, 0) << row_text;
+  profiles::RestoreProfileChoices(choices, row, 2, 2);
+  choices.OutputFolder = folder;
+  return choices;
+}
 
 struct JobRun {
   profiles::JobStart Start;
