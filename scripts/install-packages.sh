@@ -7,6 +7,8 @@ build_packages=(
   # The media libraries (bound at run time) with their headers.
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev libavdevice-dev
   libsdl2-dev libopencore-amrnb-dev
+  # The window: Qt 6 Widgets and Svg, the X connection it checks before starting, a font with Tahoma's widths.
+  qt6-base-dev qt6-svg-dev libxcb1-dev libgl-dev fonts-liberation2
 )
 test_packages=(
   "${build_packages[@]}"
@@ -14,6 +16,8 @@ test_packages=(
   ffmpeg          # the ffmpeg/ffprobe tools make fixtures and check outputs in tests
   clang-format    # the format check
   locales         # locale sources: a test makes a comma-decimal locale with localedef
+  xvfb xauth imagemagick          # the window's end-to-end test and its screenshots
+  desktop-file-utils appstream    # the packaging checks
 )
 
 case "${1:-}" in
