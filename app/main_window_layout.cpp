@@ -171,10 +171,10 @@ void TForm1::BuildPreferences(QWidget* client) {
   preferences_ = new QGroupBox(QStringLiteral(" Preferences "), client);
   preferences_->setObjectName(QStringLiteral("GroupBoxPreferences"));
   preferences_->setGeometry(550, kSettingsTop + 4, 235, 206);
-  Label(preferences_, QStringLiteral("Video Aspect Ratio :"), QRect(10, 27, 120, 17));
-  binding_.Bind(Combo(preferences_, "ComboBoxAspectRatio", QRect(134, 24, 90, 22)),
+  Label(preferences_, QStringLiteral("Video Aspect Ratio :"), QRect(10, 27, 114, 17));
+  binding_.Bind(Combo(preferences_, "ComboBoxAspectRatio", QRect(124, 24, 102, 22)),
                 &WindowChoices::ComboBoxAspectRatio);
-  Label(preferences_, QStringLiteral("Video Output Volume : "), QRect(10, 61, 124, 17));
+  Label(preferences_, QStringLiteral("Video Output Volume : "), QRect(10, 61, 114, 17));
   volume_ = new QSpinBox(preferences_);
   volume_->setObjectName(QStringLiteral("SpinEditVolume"));
   volume_->setRange(0, 200);
@@ -183,9 +183,9 @@ void TForm1::BuildPreferences(QWidget* client) {
   // Only the arrows change it: the volume goes in steps of 20.
   if (auto* number = volume_->findChild<QLineEdit*>()) number->setReadOnly(true);
   volume_->setToolTip(QStringLiteral("100 is the original video volume"));
-  volume_->setGeometry(134, 58, 60, 22);
-  Label(preferences_, QStringLiteral("LetterBox : "), QRect(10, 95, 120, 17));
-  binding_.Bind(Combo(preferences_, "ComboBoxLetterbox", QRect(134, 92, 90, 22)),
+  volume_->setGeometry(124, 58, 60, 22);
+  Label(preferences_, QStringLiteral("LetterBox : "), QRect(10, 95, 114, 17));
+  binding_.Bind(Combo(preferences_, "ComboBoxLetterbox", QRect(124, 92, 102, 22)),
                 &WindowChoices::ComboBoxLetterbox);
   preview_check_ = new QCheckBox(QStringLiteral("Preview video during conversion."), preferences_);
   preview_check_->setObjectName(QStringLiteral("CheckBoxPreview"));

@@ -68,6 +68,9 @@ void ApplyFirstRun(ShellState& state) {
   choices.SavedAudioQuality = kFirstRunQuality;
   state.SavedTop = kFirstRunTop;
   state.SavedLeft = kFirstRunLeft;
+  // The window is about to be shown there; writing where it stands before that would store nothing useful.
+  state.WindowTop = kFirstRunTop;
+  state.WindowLeft = kFirstRunLeft;
 }
 
 }  // namespace
