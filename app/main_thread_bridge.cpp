@@ -19,6 +19,7 @@ MainThreadBridge::MainThreadBridge() {
 }
 
 MainThreadBridge::~MainThreadBridge() {
+  runtime::SetMainThreadWaitWork(nullptr);
   runtime::SetMainThreadWakeup(nullptr);
   runtime::ShutdownMainThreadQueue();
 }

@@ -130,6 +130,7 @@ TForm1::TForm1(WindowOptions options)
 }
 
 TForm1::~TForm1() {
+  queue_->Shutdown();
   intake_->Cancel();
   // The engine goes first: stopping it still delivers events to the queue and the window.
   vidrel_.reset();
@@ -344,6 +345,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  queue_->Shutdown();
   if (leave_without_saving_ && queue_->Converting()) vidrel_->StopTask(true);
   intake_->Cancel();
   if (!leave_without_saving_) SaveSettingsNow();

@@ -40,7 +40,7 @@ QueueController::QueueController(QueueHost& host, FileListModel& files, engine::
 QueueController::~QueueController() = default;
 
 void QueueController::ButtonRipNowClick() {
-  if (converting_ || job_active_ || timer_.isActive() || host_.IntakeRunning()) return;
+  if (shut_down_ || converting_ || job_active_ || timer_.isActive() || host_.IntakeRunning()) return;
   files_.SetColumnText(kColumnTimeRemaining, {});
   files_.SetColumnText(kColumnProgress, {});
   files_.SetColumnText(kColumnFrames, {});
@@ -80,8 +80,13 @@ bool QueueController::CheckBeforeRip() {
   return false;
 }
 
+void QueueController::Shutdown() {
+  shut_down_ = true;
+  timer_.stop();
+}
+
 void QueueController::Timer1Timer() {
-  if (converting_ || job_active_ || notifications_pending_ > 0) return;
+  if (shut_down_ || converting_ || job_active_ || notifications_pending_ > 0) return;
   if (start_failed_) {
     files_.SetText(current_item_, kColumnProgress, QStringLiteral("Failed"));
     files_.SetText(current_item_, kColumnTimeRemaining, {});

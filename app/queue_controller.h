@@ -59,6 +59,9 @@ class QueueController final : public QObject {
   // stopped completely (its output closed) before this returns.
   bool MayClose();
 
+  // The window is going: the sequencer starts nothing more.
+  void Shutdown();
+
   bool Converting() const { return converting_; }
   bool JobActive() const { return job_active_; }
   bool Running() const { return timer_.isActive() || converting_ || job_active_; }
@@ -92,6 +95,7 @@ class QueueController final : public QObject {
   bool start_failed_ = false;
   bool user_stopped_ = false;
   bool last_item_reached_ = false;
+  bool shut_down_ = false;
   int highest_started_ = -1;
   int current_item_ = -1;
   // The two terminations of a started job (its own, the all-done one) still to come; no job starts before

@@ -327,7 +327,7 @@ void TCustomVidrel::JoinFinishedNotifiers(bool all) {
   for (Notifier& notifier : finished) {
     // A handler may be waiting for the main thread: keep serving it while waiting here.
     while (!*notifier.Done) {
-      if (runtime::IsMainThread()) runtime::ServeQueuedCalls();
+      if (runtime::IsMainThread()) runtime::ServeWhileWaiting();
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     if (notifier.Thread.get_id() == std::this_thread::get_id()) {

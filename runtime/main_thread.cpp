@@ -77,6 +77,34 @@ void RunOnMainThread(const std::function<void()>& call) {
   if (queued->error) std::rethrow_exception(queued->error);
 }
 
+namespace {
+
+std::function<void()>& WaitWork() {
+  static std::function<void()> work;  // main thread only
+  return work;
+}
+
+}  // namespace
+
+void SetMainThreadWaitWork(std::function<void()> work) {
+  WaitWork() = std::move(work);
+}
+
+void ServeWhileWaiting() {
+  if (!IsMainThread()) return;
+  ServeQueuedCalls();
+  static bool working = false;  // main thread only
+  if (working || !WaitWork()) return;
+  working = true;
+  try {
+    WaitWork()();
+  } catch (...) {
+    working = false;
+    throw;
+  }
+  working = false;
+}
+
 std::size_t ServeQueuedCalls() {
   if (!IsMainThread()) return 0;
   Dispatcher& d = TheDispatcher();

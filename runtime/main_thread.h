@@ -26,6 +26,13 @@ std::size_t ServeQueuedCalls();
 // ServeQueuedCalls.
 void SetMainThreadWakeup(std::function<void()> wakeup);
 
+// Work the main thread does in every slice of a wait for a worker, besides serving the queue: the window
+// repaints there, without taking user input, so that no action starts in the middle of another. Set and run
+// on the main thread only; empty to do nothing.
+void SetMainThreadWaitWork(std::function<void()> work);
+// One slice of a main-thread wait: serves the queue, then does the wait work (never nested in itself).
+void ServeWhileWaiting();
+
 // The main thread will serve no more calls: queued and later calls are dropped and their callers released.
 void ShutdownMainThreadQueue();
 

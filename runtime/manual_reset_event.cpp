@@ -10,7 +10,7 @@ void WaitServingMainThread(const ManualResetEvent& event, std::chrono::milliseco
     return;
   }
   while (!event.WaitFor(slice))
-    ServeQueuedCalls();
+    ServeWhileWaiting();
 }
 
 }  // namespace runtime
