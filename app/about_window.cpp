@@ -4,6 +4,7 @@
 #include <QFrame>
 #include <QIcon>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QUrl>
 
@@ -13,15 +14,31 @@ namespace {
 constexpr int kWidth = 359;
 constexpr int kHeight = 262;
 
-QLabel* LinkLabel(QWidget* parent, const QString& text, void (*open)()) {
-  auto* label = new QLabel(QStringLiteral("<a href=\"#\" style=\"color:#0000ee;\">") + text.toHtmlEscaped() +
-                               QStringLiteral("</a>"),
-                           parent);
-  label->setCursor(Qt::PointingHandCursor);
-  label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-  QObject::connect(label, &QLabel::linkActivated, label, [open] { open(); });
-  return label;
-}
+// A link in blue underlined type with a hand cursor; the colour comes from the label's palette, so a skin's
+// style sheet can choose its own where blue would not be readable.
+class LinkLabel final : public QLabel {
+ public:
+  LinkLabel(QWidget* parent, const QString& text, const char* name, void (*open)())
+      : QLabel(text, parent), open_(open) {
+    setObjectName(QLatin1String(name));
+    setCursor(Qt::PointingHandCursor);
+    QFont underlined = font();
+    underlined.setUnderline(true);
+    setFont(underlined);
+    QPalette blue = palette();
+    blue.setColor(QPalette::WindowText, QColor(0, 0, 238));
+    setPalette(blue);
+  }
+
+ protected:
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) open_();
+    QLabel::mouseReleaseEvent(event);
+  }
+
+ private:
+  void (*open_)();
+};
 
 }  // namespace
 
@@ -56,10 +73,12 @@ AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent) {
   blurb->setWordWrap(true);
   blurb->setGeometry(100, 56, 240, 36);
 
-  LinkLabel(this, QStringLiteral("Visit Tarvello Software Website"), &OpenWebsite)
-      ->setGeometry(100, 110, 240, 20);
-  LinkLabel(this, QStringLiteral("Email Support Department"), &OpenSupportMail)
-      ->setGeometry(100, 136, 240, 20);
+  auto* website =
+      new LinkLabel(this, QStringLiteral("Visit Tarvello Software Website"), "LabelWebsite", &OpenWebsite);
+  website->setGeometry(100, 110, 240, 20);
+  auto* mail =
+      new LinkLabel(this, QStringLiteral("Email Support Department"), "LabelEmail", &OpenSupportMail);
+  mail->setGeometry(100, 136, 240, 20);
 
   auto* line = new QFrame(this);
   line->setFrameShape(QFrame::HLine);
