@@ -1,0 +1,262 @@
+#!/usr/bin/env bash
+# The real tarvello window under Xvfb, driven as a user drives it (xdotool keys and clicks): started with two
+# files on its command line, both converted with the first-run profile (3GP), then the output format changed
+# to MKV in its list and both converted again. Every output must be readable by ffprobe and decode cleanly,
+# and every job must leave its log with "outcome: Done" in the state folder. Screenshots of the window (after
+# each run and once per skin) go to WORK_FOLDER/screenshots. Also: a broken media library beside the program
+# shows the message and ends with status 1; no display at all gives one line on stderr and status 1.
+#
+# Usage: window_end_to_end.sh PROGRAM WORK_FOLDER
+set -uo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+program=$(realpath "$1")
+work=$(realpath -m "$2")
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
+
+for tool in Xvfb xdotool import ffmpeg ffprobe; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "FAIL: the tool $tool is missing (Debian packages xvfb, xdotool, imagemagick, ffmpeg)"
+    exit 1
+  fi
+done
+
+# Under AddressSanitizer (test.sh sets ASAN_OPTIONS): the X11 keyboard library's report is not ours.
+if [[ -n ${ASAN_OPTIONS:-} ]]; then
+  export ASAN_OPTIONS="$ASAN_OPTIONS:suppressions=$here/asan_x11.supp"
+fi
+
+rm -rf "$work"
+mkdir -p "$work/media" "$work/out" "$work/screenshots" "$work/home/config/Tarvello" "$work/home/state" \
+  "$work/home/runtime"
+chmod 700 "$work/home/runtime"
+shots=$work/screenshots
+settings="$work/home/config/Tarvello/Tarvello Video Converter.conf"
+logs=$work/home/state/tarvello/logs
+
+# --- No display at all -------------------------------------------------------------------------------------
+no_display_errors=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME="$work/home" "$program" 2>&1 >/dev/null)
+status=$?
+if [[ $status -eq 1 && $(printf '%s\n' "$no_display_errors" | wc -l) -eq 1 && $no_display_errors == *tarvello-convert* ]]; then
+  pass "without a display: status 1 and one line: $no_display_errors"
+else
+  fail "without a display: status $status, stderr: $no_display_errors"
+fi
+
+# --- The display ---------------------------------------------------------------------------------------------
+xvfb_pid=""
+app_pid=""
+cleanup() {
+  [[ -n $app_pid ]] && kill "$app_pid" 2>/dev/null
+  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
+  wait 2>/dev/null
+}
+trap cleanup EXIT
+# Xvfb picks a free display number itself and writes it to the descriptor given.
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+exec 3>&-
+for _ in $(seq 100); do
+  [[ -s $work/display ]] && break
+  sleep 0.1
+done
+[[ -s $work/display ]] || { echo "FAIL: Xvfb did not start: $(cat "$work/xvfb.log")"; exit 1; }
+DISPLAY=:$(head -1 "$work/display")
+export DISPLAY
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+echo "display $DISPLAY"
+
+# The first visible window whose name matches, waiting up to $2 seconds; empty when there is none.
+find_window() {
+  local pattern=$1 seconds=$2 id=""
+  for _ in $(seq $((seconds * 20))); do
+    id=$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null | head -1)
+    [[ -n $id ]] && break
+    sleep 0.05
+  done
+  echo "$id"
+}
+
+# Writes the settings the program reads at start; the skin given by its stored name.
+write_settings() {
+  cat >"$settings" <<EOF
+[General]
+Skin=$1
+Output%20Folder="$work/out"
+ComboOutputFormat=2
+Overwrite=0
+LetterBox=1
+VideoQuality=2
+AudioQuality=2
+Tabsheet=1
+FormTop=30
+FormLeft=40
+EOF
+}
+
+# Starts tarvello with the media on its command line; sets app_pid and window.
+start_program() {
+  (cd "$work" && HOME="$work/home" XDG_CONFIG_HOME="$work/home/config" XDG_STATE_HOME="$work/home/state" \
+      XDG_RUNTIME_DIR="$work/home/runtime" exec "$program" "$@") >>"$work/program.log" 2>&1 &
+  app_pid=$!
+  window=$(find_window '^Tarvello Video Converter$' 20)
+}
+
+# Waits up to 10 s for the program to end and sets status to its exit status (124: it did not end).
+wait_program() {
+  status=124
+  for _ in $(seq 200); do
+    kill -0 "$app_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  if kill -0 "$app_pid" 2>/dev/null; then
+    kill "$app_pid"
+    wait "$app_pid"
+  else
+    wait "$app_pid"
+    status=$?
+  fi
+  app_pid=""
+}
+
+# File > Exit with the mouse and the keyboard, as a user ends the program without saving.
+choose_exit() {
+  xdotool mousemove --window "$window" 16 8 click 1
+  sleep 0.4
+  xdotool key Down Return
+}
+
+# What a finished output must be: a container ffprobe reads, with a video stream, decoding without an error.
+check_output() {
+  local file=$1 container=$2
+  if [[ ! -s $file ]]; then
+    fail "$file was not written"
+    return
+  fi
+  local format streams decoded
+  format=$(ffprobe -v error -show_entries format=format_name -of csv=p=0 "$file" 2>&1)
+  streams=$(ffprobe -v error -show_entries stream=codec_type -of csv=p=0 "$file" 2>&1 | sort | tr '\n' ' ')
+  decoded=$(ffmpeg -nostdin -v error -xerror -i "$file" -f null - 2>&1)
+  if [[ $format == *"$container"* && $streams == *video* && -z $decoded ]]; then
+    pass "$file: $format, streams: $streams"
+  else
+    fail "$file: container '$format', streams '$streams', decoding: $decoded"
+  fi
+}
+
+# Waits for the "Information" box that ends a run; screenshot, then OK.
+finish_run() {
+  local name=$1 box
+  box=$(find_window '^Information' 180)
+  if [[ -z $box ]]; then
+    fail "$name: no message at the end of the run"
+    import -window root "$shots/$name-no-message.png"
+    return 1
+  fi
+  sleep 0.3
+  import -window root "$shots/$name.png"
+  xdotool windowfocus --sync "$box" key Return
+  sleep 0.3
+  return 0
+}
+
+done_logs() {
+  grep -l '^outcome: Done$' "$logs"/*.log 2>/dev/null | wc -l
+}
+
+# --- The media -----------------------------------------------------------------------------------------------
+ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=320x240:rate=25:duration=2 \
+  -f lavfi -i sine=frequency=440:duration=2 -c:v libx264 -preset ultrafast -c:a aac -shortest \
+  "$work/media/clip-a.mp4" || fail "making clip-a.mp4"
+ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=176x144:rate=25:duration=2 \
+  -f lavfi -i sine=frequency=660:duration=2 -c:v mpeg4 -c:a libmp3lame -ac 1 -shortest \
+  "$work/media/clip-b.avi" || fail "making clip-b.avi"
+
+# --- Two runs with two profiles ------------------------------------------------------------------------------
+write_settings "No Skin"
+start_program "$work/media/clip-a.mp4" "$work/media/clip-b.avi"
+if [[ -z $window ]]; then
+  fail "the window did not appear: $(cat "$work/program.log")"
+  exit 1
+fi
+pass "the window is up (X window $window)"
+sleep 1.5
+import -window "$window" "$shots/main-window.png"
+
+xdotool windowfocus --sync "$window" key ctrl+Return
+if finish_run "run-1-3gp-completed"; then
+  check_output "$work/out/clip-a.3gp" 3gp
+  check_output "$work/out/clip-b.3gp" 3gp
+  [[ $(done_logs) -eq 2 ]] && pass "two logs say Done" || fail "logs saying Done: $(done_logs) of 2 (in $logs)"
+  import -window "$window" "$shots/main-window-after-run-1.png"
+
+  # The output-format list sits in the output row, 307 pixels below the menu bar: open it with a click and
+  # go down from row 2 (3GP) to row 12 (MKV).
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  menu_bar=$((HEIGHT - 582))
+  xdotool mousemove --window "$window" 280 $((menu_bar + 323)) click 1
+  sleep 0.5
+  for _ in $(seq 10); do xdotool key Down; done
+  xdotool key Return
+  sleep 0.3
+  import -window "$window" "$shots/main-window-mkv-chosen.png"
+  xdotool windowfocus --sync "$window" key ctrl+Return
+  if finish_run "run-2-mkv-completed"; then
+    check_output "$work/out/clip-a.mkv" matroska
+    check_output "$work/out/clip-b.mkv" matroska
+    [[ $(done_logs) -eq 4 ]] && pass "four logs say Done" || fail "logs saying Done: $(done_logs) of 4"
+  fi
+fi
+ls -l "$work/out" | sed 's/^/  /'
+before=$(cat "$settings")
+choose_exit
+wait_program
+[[ $status -eq 0 ]] && pass "File > Exit: status 0" || fail "File > Exit: status $status"
+[[ "$(cat "$settings")" == "$before" ]] && pass "File > Exit left the settings as they were" ||
+  fail "File > Exit changed the settings"
+
+# --- One screenshot per skin ---------------------------------------------------------------------------------
+for skin in "No Skin" "Elegance (internal)" "Opus (internal)" "Sporting (internal)" "Acryl (internal)" \
+  "DarkGlass (internal)" "MacOS2 (internal)" "Office2007 Blue (internal)"; do
+  write_settings "$skin"
+  start_program "$work/media/clip-a.mp4" "$work/media/clip-b.avi"
+  if [[ -z $window ]]; then
+    fail "skin $skin: the window did not appear"
+    continue
+  fi
+  sleep 1.5
+  picture="$shots/skin-$(echo "$skin" | tr -cd 'A-Za-z0-9 ' | tr ' ' '-').png"
+  import -window "$window" "$picture"
+  pass "skin $skin: $picture"
+  choose_exit
+  wait_program
+  [[ $status -eq 0 ]] || fail "skin $skin: status $status after File > Exit"
+done
+
+# --- A broken library beside the program -----------------------------------------------------------------
+mkdir -p "$work/broken"
+cp "$program" "$work/broken/"
+echo "this is not a shared library" >"$work/broken/libavcodec.so.59"
+program_copy=$work/broken/$(basename "$program")
+(HOME="$work/home" XDG_CONFIG_HOME="$work/home/broken-config" XDG_RUNTIME_DIR="$work/home/runtime" \
+  exec "$program_copy") >>"$work/program.log" 2>&1 &
+app_pid=$!
+box=$(find_window '^Information' 20)
+if [[ -n $box ]]; then
+  import -window root "$shots/broken-library-message.png"
+  [[ -z $(xdotool search --onlyvisible --name '^Tarvello Video Converter$' 2>/dev/null) ]] ||
+    fail "broken library: the main window was shown"
+  xdotool windowfocus --sync "$box" key Return
+  wait_program
+  [[ $status -eq 1 ]] && pass "broken library: message, then status 1" || fail "broken library: status $status"
+  [[ ! -e $work/home/broken-config ]] || fail "broken library: settings were written"
+else
+  fail "broken library: no message"
+fi
+
+echo "screenshots in $shots"
+echo "$failures failure(s)"
+[[ $failures -eq 0 ]]
