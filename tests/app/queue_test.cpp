@@ -442,6 +442,28 @@ class QueueTest : public QObject {
     QVERIFY(!QFileInfo::exists(OutputOf(output, sources[1])));
   }
 
+  // "Exit" during a run asks nothing and saves nothing, but still stops the job with its output closed.
+  void exitDuringARunStopsWithoutAsking() {
+    TestFolder folder;
+    const QString output = folder.Folder(QStringLiteral("out"));
+    TestWindow window(folder);
+    StartWithOutputFolder(window, output);
+    QVERIFY(window.AddAndWait({app_test::media::LongAvi()}));
+    const QByteArray settings = folder.SettingsText();
+    app::FileListModel& files = window->Files();
+    window->Queue().ButtonRipNowClick();
+    QTRY_VERIFY_WITH_TIMEOUT(files.Text(0, kColumnProgress).endsWith(QLatin1Char('%')), kRunTimeout);
+    // The menu is locked during a run; the action itself still ends the program.
+    window.Action("actionExit").trigger();
+    QVERIFY(!window->isVisible());
+    QVERIFY(window.Dialogs().Calls.empty());
+    QCOMPARE(folder.SettingsText(), settings);
+    window.Destroy();
+    const QString stopped = OutputOf(output, app_test::media::LongAvi());
+    QVERIFY2(app_test::ContainerOf(stopped).find("3gp") != std::string::npos, qPrintable(stopped));
+    QVERIFY(app_test::DecodesCleanly(stopped));
+  }
+
   // A job whose length is unknown shows how far it got over a busy bar, never a percentage; a job with a
   // length shows percentages.
   void progressOfAJobWithoutALengthIsBusy_data() {
