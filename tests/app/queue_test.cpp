@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSpinBox>
 #include <QTableView>
 #include <QThread>
 #include <QTimer>
@@ -440,6 +441,52 @@ class QueueTest : public QObject {
     QCOMPARE(completed.count(), 0);
     QVERIFY(window.Dialogs().Messages().isEmpty());
     QVERIFY(!QFileInfo::exists(OutputOf(output, sources[1])));
+  }
+
+  // The preferences the window shows are what the jobs get: the volume (0: no sound at all) and whether an
+  // output of the same name is overwritten or the new one numbered. Each row converts the same file twice.
+  void preferencesReachTheJobs_data() {
+    QTest::addColumn<int>("volume");
+    QTest::addColumn<bool>("overwrite");
+    QTest::addColumn<QString>("streams");
+    QTest::addColumn<QStringList>("outputs");
+    QTest::newRow("volume 100, a second output numbered")
+        << 100 << false << "audio,video" << QStringList{"clip-1.3gp", "clip.3gp"};
+    QTest::newRow("volume 0: no sound") << 0 << false << "video" << QStringList{"clip-1.3gp", "clip.3gp"};
+    QTest::newRow("overwrite: one output") << 100 << true << "audio,video" << QStringList{"clip.3gp"};
+  }
+
+  void preferencesReachTheJobs() {
+    QFETCH(int, volume);
+    QFETCH(bool, overwrite);
+    QFETCH(QString, streams);
+    QFETCH(QStringList, outputs);
+    TestFolder folder;
+    const QString output = folder.Folder(QStringLiteral("out"));
+    TestWindow window(folder);
+    StartWithOutputFolder(window, output);
+    auto* spin = window->findChild<QSpinBox*>(QStringLiteral("SpinEditVolume"));
+    QVERIFY(spin != nullptr);
+    spin->setValue(volume);
+    if (overwrite) window->findChild<QCheckBox*>(QStringLiteral("CheckBoxOverwrite"))->click();
+    const QString source =
+        app_test::CopyAs(app_test::media::ShortAvi(), folder.Path(), QStringLiteral("clip.avi"));
+    QVERIFY(window.AddAndWait({source}));
+    for (int run = 0; run < 2; ++run) {
+      QSignalSpy completed(&window->Queue(), &app::QueueController::RunCompleted);
+      window->Queue().ButtonRipNowClick();
+      QVERIFY(completed.wait(kRunTimeout));
+      QCOMPARE(window->Files().Text(0, kColumnProgress), QStringLiteral("Done"));
+    }
+    QCOMPARE(QDir(output).entryList(QDir::Files, QDir::Name), outputs);
+    const QString first = output + QStringLiteral("/clip.3gp");
+    const media_test::CommandResult kinds =
+        media_test::RunCommand("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " +
+                               media_test::Quoted(app_test::ToPath(first)));
+    QStringList found = QString::fromStdString(kinds.Output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    found.sort();
+    QCOMPARE(found.join(QLatin1Char(',')), streams);
+    QVERIFY(app_test::DecodesCleanly(first));
   }
 
   // "Exit" during a run asks nothing and saves nothing, but still stops the job with its output closed.
