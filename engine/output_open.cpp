@@ -10,6 +10,7 @@
 #include "runtime/library_loader.h"
 #include "runtime/logger.h"
 #include "runtime/open_error_text.h"
+#include "runtime/stream_kind.h"
 
 namespace engine {
 namespace {
@@ -100,7 +101,9 @@ int TCustomFFmpeg::OpenOutput(const std::string& file_name, bool join) {
       for (unsigned index = 0; index < input->nb_streams; ++index) {
         switch (input->streams[index]->codecpar->codec_type) {
           case AVMEDIA_TYPE_VIDEO:
-            has_video = true;
+            // A cover picture is no video to convert, unless a stream map asks for it.
+            has_video = has_video || !runtime::IsAttachedPicture(*input->streams[index]) ||
+                        MapsInputStream(p.StreamMaps, static_cast<int>(file), static_cast<int>(index));
             break;
           case AVMEDIA_TYPE_AUDIO:
             has_audio = true;

@@ -1,5 +1,6 @@
 // The start of a conversion run: the stream tables, the mapping of output streams to input streams, copy or
 // re-encoding set-up, the codecs opened, the metadata maps applied and the headers written.
+#include <algorithm>
 #include <cstring>
 
 #include "engine/ffmpeg_exception.h"
@@ -139,9 +140,19 @@ void TCustomFFmpeg::MapStreams() {
   const auto position = [this](int file, int stream) {
     return run_->InputFiles[static_cast<std::size_t>(file)].FirstStream + stream;
   };
+  // Cover pictures feed a video output only when the inputs hold no other video.
+  const bool has_non_cover_video =
+      std::any_of(inputs.begin(), inputs.end(), [](const TInputStreamState& ist) {
+        return ist.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+               !runtime::IsAttachedPicture(*ist.Stream);
+      });
   for (std::size_t i = 0; i < run_->OutputStreams.size(); ++i) {
     TOutputStreamState& ost = run_->OutputStreams[i];
     const AVMediaType kind = ost.Encoder->codec_type;
+    const auto feeds = [kind, has_non_cover_video](const TInputStreamState& ist) {
+      return ist.Stream->codecpar->codec_type == kind &&
+             !(has_non_cover_video && runtime::IsAttachedPicture(*ist.Stream));
+    };
     int source = -1;
     if (!maps.empty()) {
       const TStreamMap& map = maps[i];
@@ -167,7 +178,7 @@ void TCustomFFmpeg::MapStreams() {
               const int candidate =
                   position(static_cast<int>(file), static_cast<int>(found->stream_index[entry]));
               const TInputStreamState& ist = inputs[static_cast<std::size_t>(candidate)];
-              if (ist.Discard && ist.Stream->codecpar->codec_type == kind) {
+              if (ist.Discard && feeds(ist)) {
                 source = candidate;
                 break;
               }
@@ -176,7 +187,7 @@ void TCustomFFmpeg::MapStreams() {
         }
       } else {
         for (std::size_t candidate = 0; candidate < inputs.size(); ++candidate) {
-          if (inputs[candidate].Discard && inputs[candidate].Stream->codecpar->codec_type == kind) {
+          if (inputs[candidate].Discard && feeds(inputs[candidate])) {
             source = static_cast<int>(candidate);
             break;
           }
@@ -184,7 +195,7 @@ void TCustomFFmpeg::MapStreams() {
       }
       if (source < 0 && program_id == 0) {
         for (std::size_t candidate = inputs.size(); candidate-- > 0;) {
-          if (inputs[candidate].Stream->codecpar->codec_type == kind) {
+          if (feeds(inputs[candidate])) {
             source = static_cast<int>(candidate);
             break;
           }

@@ -12,6 +12,7 @@
 #include "profiles/job_numbers.h"
 #include "profiles/letterbox.h"
 #include "profiles/parameter_lists.h"
+#include "profiles/source_facts.h"
 #include "profiles/unique_output_name.h"
 #include "runtime/library_loader.h"
 #include "support/media_fixtures.h"
@@ -210,21 +211,44 @@ TEST_F(JobRecords, RefuseAListWithoutSelection) {
 
 TEST_F(JobRecords, TakeTheSourcesRoundedRateForAuto) {
   struct Case {
-    const char* Name;
-    const char* Arguments;
+    std::filesystem::path Source;
     const char* Rate;
   };
   const Case cases[] = {
-      {"ntsc_rate.mp4", "-f lavfi -i testsrc=size=160x120:rate=30000/1001:duration=0.5 -c:v mpeg4", "30"},
-      {"film_rate.mp4", "-f lavfi -i testsrc=size=160x120:rate=24000/1001:duration=0.5 -c:v mpeg4", "24"},
-      {"no_picture.wav", "-f lavfi -i sine=duration=0.5", "25"},
+      {media_test::Fixture("ntsc_rate.mp4",
+                           "-f lavfi -i testsrc=size=160x120:rate=30000/1001:duration=0.5 -c:v mpeg4"),
+       "30"},
+      {media_test::Fixture("film_rate.mp4",
+                           "-f lavfi -i testsrc=size=160x120:rate=24000/1001:duration=0.5 -c:v mpeg4"),
+       "24"},
+      {media_test::Fixture("no_picture.wav", "-f lavfi -i sine=duration=0.5"), "25"},
+      // A cover picture's 90000/1 is no frame rate: a sound file with its cover is a sound file.
+      {media_test::SoundWithCover("cover.mp3", "libmp3lame"), "25"},
+      {media_test::VideoWithCover(), "24"},
   };
   const WindowChoices mpeg2 = ChoicesFor("MPEG-2 Movie (*.mpg)");
   ASSERT_EQ(mpeg2.ComboVideoFrameRate.SelectedText(), "Auto");
   for (const Case& c : cases) {
-    const std::filesystem::path source = media_test::Fixture(c.Name, c.Arguments);
-    ASSERT_FALSE(source.empty());
-    EXPECT_EQ(Fill(mpeg2, "160x120", source.string()).FrameRate, c.Rate) << c.Name;
+    ASSERT_FALSE(c.Source.empty());
+    EXPECT_EQ(Fill(mpeg2, "160x120", c.Source.string()).FrameRate, c.Rate) << c.Source.filename();
+  }
+}
+
+TEST_F(JobRecords, SizeColumnShowsThePictureToConvert) {
+  struct Case {
+    std::filesystem::path Source;
+    const char* Size;
+  };
+  const Case cases[] = {{media_test::H264AacMp4(), "320x240"},
+                        {media_test::VideoWithCover(), "160x120"},
+                        {media_test::SoundWithCover("cover.mp3", "libmp3lame"), " "},
+                        {media_test::SoundWithCover("cover.flac", "flac"), " "},
+                        {media_test::Fixture("no_picture.wav", "-f lavfi -i sine=duration=0.5"), " "}};
+  for (const Case& c : cases) {
+    ASSERT_FALSE(c.Source.empty());
+    const profiles::SourceFacts facts = profiles::ReadSourceFacts(probe_, c.Source.string());
+    EXPECT_TRUE(facts.Opened) << c.Source.filename();
+    EXPECT_EQ(facts.SizeColumn, c.Size) << c.Source.filename();
   }
 }
 

@@ -74,6 +74,31 @@ inline std::filesystem::path Mpeg2Ps() {
       "-c:v mpeg2video -g 12 -b:v 1M -c:a mp2 -ar 44100 -ac 2 -f mpeg -shortest");
 }
 
+// A 200x200 red PNG, the picture of the cover-art fixtures.
+inline std::filesystem::path CoverPicture() {
+  return Fixture("cover.png", "-f lavfi -i color=c=red:size=200x200:d=1 -frames:v 1");
+}
+
+// 1 s of sound encoded with audio_codec, carrying CoverPicture() as its attached picture (album art) in the
+// file `name`, whose extension picks the container ("cover.mp3", "cover.m4a", "cover.flac").
+inline std::filesystem::path SoundWithCover(const std::string& name, const std::string& audio_codec) {
+  const std::filesystem::path picture = CoverPicture();
+  if (picture.empty()) return {};
+  return Fixture(name, "-f lavfi -i sine=duration=1 -i " + Quoted(picture) + " -map 0 -map 1 -c:a " +
+                           audio_codec + " -c:v png -disposition:v attached_pic");
+}
+
+// 1 s of 160x120 MPEG-4 video at 24 fps with AAC sound and CoverPicture() as attached picture, in MP4; the
+// container puts the cover last (stream 2).
+inline std::filesystem::path VideoWithCover() {
+  const std::filesystem::path picture = CoverPicture();
+  if (picture.empty()) return {};
+  return Fixture("video_with_cover.mp4",
+                 "-f lavfi -i testsrc=size=160x120:rate=24:duration=1 -f lavfi -i sine=duration=1 -i " +
+                     Quoted(picture) +
+                     " -map 0 -map 1 -map 2 -c:v:0 mpeg4 -c:a aac -c:v:1 png -disposition:v:1 attached_pic");
+}
+
 struct StreamFacts {
   std::string Kind;  // "video", "audio", "subtitle", "data"
   std::string Codec;
