@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "engine/engine_test_support.h"
 #include "job_runner.h"
@@ -303,6 +304,52 @@ TEST_F(JobStart, AnAudioSourceWithAVideoProfileGivesSoundOnly) {
   ASSERT_EQ(streams.size(), 1U);
   EXPECT_EQ(streams[0].Kind, "audio");
   EXPECT_NEAR(streams[0].Duration, 1.0, 0.1);
+}
+
+// Cover pictures and subtitle tracks never fail a video profile: the cover is no video, the subtitles go
+// where the container carries them.
+TEST_F(JobStart, CoverPicturesAndSubtitlesNeverFailAVideoProfile) {
+  const std::filesystem::path folder = engine_test::TestFolder();
+  struct Case {
+    std::filesystem::path Source;
+    const char* Profile;
+    std::vector<std::string> Kinds;  // of the output's streams, in order
+    bool Hello;                      // the output's subtitle reads "Hello"
+  };
+  const Case cases[] = {
+      {media_test::SoundWithCover("cover.mp3", "libmp3lame"), "MP4 - MPEG4 Video (*.mp4)", {"audio"}, false},
+      {media_test::SoundWithCover("cover.m4a", "aac"),
+       "AVI - Audio Video Interleave (*.avi)",
+       {"audio"},
+       false},
+      {media_test::SubRipMatroska(), "MKV - Matroska Video (*.mkv)", {"video", "audio", "subtitle"}, true},
+      {media_test::SubRipMatroska(), "MP4 - MPEG4 Video (*.mp4)", {"video", "audio", "subtitle"}, true},
+      {media_test::SubRipMatroska(), "AVI - Audio Video Interleave (*.avi)", {"video", "audio"}, false},
+      {media_test::PictureSubtitleMatroska(),
+       "MKV - Matroska Video (*.mkv)",
+       {"video", "audio", "subtitle"},
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Source.filename().string() + " with " + c.Profile);
+    ASSERT_FALSE(c.Source.empty());
+    engine::TOutputOptions record;
+    const profiles_test::JobRun run =
+        profiles_test::RunJob(vidrel_, ChoicesFor(c.Profile, folder.string()), c.Source.string(), record);
+    ASSERT_TRUE(run.Start.Started) << run.Start.FailureText;
+    ASSERT_TRUE(run.Finished) << run.ErrorText;
+    std::vector<std::string> kinds;
+    for (const media_test::StreamFacts& stream : media_test::ProbeStreams(run.Start.OutputPath))
+      kinds.push_back(stream.Kind);
+    EXPECT_EQ(kinds, c.Kinds);
+    EXPECT_TRUE(media_test::DecodesCleanly(run.Start.OutputPath));
+    if (c.Kinds.back() == "subtitle") {
+      EXPECT_TRUE(media_test::DecodeSubtitles(run.Start.OutputPath).Clean);
+    }
+    if (c.Hello) {
+      EXPECT_NE(media_test::SubtitleText(run.Start.OutputPath).find("Hello"), std::string::npos);
+    }
+  }
 }
 
 TEST_F(JobStart, EachQualityLevelGivesItsBitRates) {
