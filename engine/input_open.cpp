@@ -9,6 +9,7 @@
 #include "runtime/library_loader.h"
 #include "runtime/logger.h"
 #include "runtime/open_error_text.h"
+#include "runtime/stream_kind.h"
 
 namespace engine {
 namespace {
@@ -148,6 +149,12 @@ bool TCustomFFmpeg::OpenInput(const std::string& file_name) {
   }
 
   const int input_index = static_cast<int>(input_files_.size());
+  bool has_non_cover_video = false;
+  for (unsigned index = 0; index < format->nb_streams; ++index) {
+    has_non_cover_video =
+        has_non_cover_video || (format->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+                                !runtime::IsAttachedPicture(*format->streams[index]));
+  }
   for (unsigned index = 0; index < format->nb_streams; ++index) {
     AVStream* stream = format->streams[index];
     const AVCodecParameters* parameters_in = stream->codecpar;
@@ -165,18 +172,22 @@ bool TCustomFFmpeg::OpenInput(const std::string& file_name) {
       case AVMEDIA_TYPE_VIDEO: {
         generic_options_.ApplyTo(decoder, generic_options_.Video(),
                                  AV_OPT_FLAG_DECODING_PARAM | AV_OPT_FLAG_VIDEO_PARAM);
-        p.FrameHeight = parameters_in->height;
-        p.FrameWidth = parameters_in->width;
-        const AVRational aspect = stream->sample_aspect_ratio.num != 0 ? stream->sample_aspect_ratio
-                                                                       : parameters_in->sample_aspect_ratio;
-        const double ratio = aspect.den != 0 ? static_cast<double>(aspect.num) / aspect.den : 0.0;
-        if (p.FrameWidth * p.FrameHeight != 0) {
-          const double display = ratio != 0 ? p.FrameWidth * ratio : p.FrameWidth;
-          p.FrameAspectRatio = static_cast<float>(display / p.FrameHeight);
-        } else {
-          p.FrameAspectRatio = ratio != 0 ? static_cast<float>(ratio) : 1.3333334F;
+        // A cover picture beside real video would hand the output its own size; its rate is no rate.
+        const bool cover = runtime::IsAttachedPicture(*stream);
+        if (!cover || !has_non_cover_video) {
+          p.FrameHeight = parameters_in->height;
+          p.FrameWidth = parameters_in->width;
+          const AVRational aspect = stream->sample_aspect_ratio.num != 0 ? stream->sample_aspect_ratio
+                                                                         : parameters_in->sample_aspect_ratio;
+          const double ratio = aspect.den != 0 ? static_cast<double>(aspect.num) / aspect.den : 0.0;
+          if (p.FrameWidth * p.FrameHeight != 0) {
+            const double display = ratio != 0 ? p.FrameWidth * ratio : p.FrameWidth;
+            p.FrameAspectRatio = static_cast<float>(display / p.FrameHeight);
+          } else {
+            p.FrameAspectRatio = ratio != 0 ? static_cast<float>(ratio) : 1.3333334F;
+          }
+          p.FramePixFmt = parameters_in->format < 0 ? 0 : parameters_in->format;
         }
-        p.FramePixFmt = parameters_in->format < 0 ? 0 : parameters_in->format;
         if (decoder->lowres > 0) {
           // The factor is limited to what the decoder can do, as the decoder itself will limit it.
           const AVCodec* codec = video.Codec != nullptr
@@ -184,8 +195,10 @@ bool TCustomFFmpeg::OpenInput(const std::string& file_name) {
                                      : runtime::avcodec().avcodec_find_decoder(parameters_in->codec_id);
           const int limit = codec != nullptr ? codec->max_lowres : 0;
           if (decoder->lowres > limit) decoder->lowres = limit;
-          p.FrameHeight >>= decoder->lowres;
-          p.FrameWidth >>= decoder->lowres;
+          if (!cover || !has_non_cover_video) {
+            p.FrameHeight >>= decoder->lowres;
+            p.FrameWidth >>= decoder->lowres;
+          }
         }
         const AVRational codec_rate = stream->avg_frame_rate;
         const AVRational stream_rate = stream->r_frame_rate;
@@ -200,7 +213,7 @@ bool TCustomFFmpeg::OpenInput(const std::string& file_name) {
               av_q2d(stream_rate), stream_rate.num, stream_rate.den);
           runtime::Log(this, runtime::llInfo, line);
         }
-        p.FrameRate = stream_rate.num > 0 && stream_rate.den > 0 ? stream_rate : codec_rate;
+        if (!cover) p.FrameRate = stream_rate.num > 0 && stream_rate.den > 0 ? stream_rate : codec_rate;
         setup.ForcedDecoder = video.Codec;
         if (p.DisableVideo) {
           stream->discard = AVDISCARD_ALL;

@@ -10,6 +10,7 @@
 #include "runtime/library_loader.h"
 #include "runtime/logger.h"
 #include "runtime/open_error_text.h"
+#include "runtime/stream_kind.h"
 
 namespace engine {
 namespace {
@@ -88,8 +89,9 @@ int TCustomFFmpeg::OpenOutput(const std::string& file_name, bool join) {
   bool use_video = format_has_video || p.VideoStreamCopy || p.VideoCodecName.has_value();
   bool use_audio =
       format->audio_codec != AV_CODEC_ID_NONE || p.AudioStreamCopy || p.AudioCodecName.has_value();
-  bool use_subtitle =
-      format->subtitle_codec != AV_CODEC_ID_NONE || p.SubtitleStreamCopy || p.SubtitleCodecName.has_value();
+  const bool subtitle_named = p.SubtitleStreamCopy || p.SubtitleCodecName.has_value();
+  bool use_subtitle = format->subtitle_codec != AV_CODEC_ID_NONE || subtitle_named;
+  std::optional<AutomaticSubtitle> automatic_subtitle;
   if (!input_files_.empty()) {
     bool has_video = false;
     bool has_audio = false;
@@ -100,7 +102,9 @@ int TCustomFFmpeg::OpenOutput(const std::string& file_name, bool join) {
       for (unsigned index = 0; index < input->nb_streams; ++index) {
         switch (input->streams[index]->codecpar->codec_type) {
           case AVMEDIA_TYPE_VIDEO:
-            has_video = true;
+            // A cover picture is no video to convert, unless a stream map asks for it.
+            has_video = has_video || !runtime::IsAttachedPicture(*input->streams[index]) ||
+                        MapsInputStream(p.StreamMaps, static_cast<int>(file), static_cast<int>(index));
             break;
           case AVMEDIA_TYPE_AUDIO:
             has_audio = true;
@@ -120,7 +124,11 @@ int TCustomFFmpeg::OpenOutput(const std::string& file_name, bool join) {
     }
     use_video = use_video && has_video;
     use_audio = use_audio && has_audio;
-    use_subtitle = use_subtitle && has_subtitle && SubtitlesConvertible(*format);
+    if (!subtitle_named && has_subtitle && !p.DisableSubtitle) {
+      // Without a named encoder the subtitles go where the container can carry them, or are left out.
+      automatic_subtitle = ChooseAutomaticSubtitle(*format, examined, file_name);
+    }
+    use_subtitle = has_subtitle && (subtitle_named || automatic_subtitle.has_value());
   }
   if (p.DisableVideo) use_video = false;
   if (p.DisableAudio) use_audio = false;
@@ -136,11 +144,24 @@ int TCustomFFmpeg::OpenOutput(const std::string& file_name, bool join) {
         StreamStep{use_audio, AVMEDIA_TYPE_AUDIO, "new_audio_stream fail: "},
         StreamStep{use_subtitle, AVMEDIA_TYPE_SUBTITLE, "new_subtitle_stream fail: "}}) {
     if (!step.wanted) continue;
+    const bool automatic = step.kind == AVMEDIA_TYPE_SUBTITLE && automatic_subtitle.has_value();
+    if (automatic) {
+      // Taken over by the new stream as if they had been asked for.
+      if (automatic_subtitle->Choice.Way == SubtitleWay::kCopy) {
+        p.SubtitleStreamCopy = true;
+      } else {
+        p.SubtitleCodecName = automatic_subtitle->Choice.Encoder->name;
+      }
+    }
     try {
       NewStream(output, step.kind);
     } catch (const std::exception& error) {
       task_error_text_ = step.failure + std::string(error.what());
       return -1;
+    }
+    if (automatic) {
+      output.Streams.back().SourceFile = automatic_subtitle->FileIndex;
+      output.Streams.back().SourceStream = automatic_subtitle->StreamIndex;
     }
   }
 

@@ -23,11 +23,6 @@ T* CopyToLibraryMemory(const T* values, std::size_t count) {
   return copy;
 }
 
-bool IsTextSubtitle(AVCodecID id) {
-  const AVCodecDescriptor* descriptor = runtime::avcodec().avcodec_descriptor_get(id);
-  return descriptor != nullptr && (descriptor->props & AV_CODEC_PROP_TEXT_SUB) != 0;
-}
-
 }  // namespace
 
 AVRational NearestAspectFraction(double value) {
@@ -39,27 +34,6 @@ AVRational NearestAspectFraction(double value) {
   AVRational result{0, 1};
   runtime::avutil().av_reduce(&result.num, &result.den, numerator, denominator, 255);
   return result;
-}
-
-bool TCustomFFmpeg::SubtitlesConvertible(const AVOutputFormat& format) const {
-  const TPendingValues& p = pending_;
-  if (p.SubtitleStreamCopy || p.SubtitleCodecName) return true;
-  // Without a named encoder the format's own is used; it can only take subtitles of its nature (text or
-  // pictures), so inputs whose subtitles it cannot take get no subtitle stream rather than a failing run.
-  const AVCodec* encoder = runtime::avcodec().avcodec_find_encoder(format.subtitle_codec);
-  if (encoder == nullptr) return false;
-  const bool text_output = IsTextSubtitle(format.subtitle_codec);
-  for (const InputFile& input : input_files_) {
-    const AVFormatContext* context = input.Format.get();
-    for (unsigned index = 0; index < context->nb_streams; ++index) {
-      const AVCodecParameters* parameters = context->streams[index]->codecpar;
-      if (parameters->codec_type == AVMEDIA_TYPE_SUBTITLE &&
-          IsTextSubtitle(parameters->codec_id) == text_output) {
-        return true;
-      }
-    }
-  }
-  return false;
 }
 
 void TCustomFFmpeg::NewStream(OutputFile& output, AVMediaType kind) {
@@ -120,7 +94,8 @@ void TCustomFFmpeg::NewStream(OutputFile& output, AVMediaType kind) {
       setup.ForcedEncoder = encoder;
       codec_id = encoder->id;
     } else {
-      // Subtitles without a named encoder take the format's own as well (its nature was checked).
+      // Subtitles without a named encoder take the format's own as well (an output made for inputs is
+      // given a named encoder or a copy instead, whichever carries the input's subtitles).
       codec_id = kind == AVMEDIA_TYPE_SUBTITLE ? format->subtitle_codec
                                                : runtime::avformat().av_guess_codec(
                                                      format, nullptr, library_name.c_str(), nullptr, kind);

@@ -2,6 +2,7 @@
 // to the outputs that re-encode them, and at the end of a stream the decoder and its encoders drained.
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <thread>
 
@@ -162,7 +163,14 @@ void TCustomFFmpeg::DecodeSubtitle(TInputStreamState& ist, int ist_index, const 
   const int decoded =
       runtime::avcodec().avcodec_decode_subtitle2(ist.Decoder, &subtitle, &got, const_cast<AVPacket*>(input));
   if (decoded < 0) {
-    result = packet != nullptr ? -1 : 0;
+    if (packet == nullptr) return;
+    // One unreadable subtitle costs that subtitle, not the conversion (unless every error is to end it).
+    runtime::Log(this, runtime::llWarning,
+                 runtime::DescribeLibraryError(
+                     runtime::TextFormat("Decoding a subtitle of stream #%d.%d (left out) of", ist.FileIndex,
+                                         ist.StreamIndex),
+                     input_files_[static_cast<std::size_t>(ist.FileIndex)].FileName, decoded));
+    if (pending_.ExitOnError) result = -1;
     return;
   }
   if (got == 0) return;
@@ -200,7 +208,15 @@ void TCustomFFmpeg::SubtitleOutput(TOutputStreamState& ost, TInputStreamState& i
     const int size = runtime::avcodec().avcodec_encode_subtitle(
         ost.Encoder, subtitle_buffer_.data(), static_cast<int>(subtitle_buffer_.size()), &subtitle);
     subtitle.num_rects = rectangles;
-    if (size < 0) throw FFmpegException("Subtitle encoding failed");
+    if (size < 0) {
+      if (pending_.ExitOnError) throw FFmpegException("Subtitle encoding failed");
+      runtime::Log(this, runtime::llWarning,
+                   runtime::DescribeLibraryError(
+                       runtime::TextFormat("Encoding a subtitle of stream #%d.%d (left out) for",
+                                           ost.FileIndex, ost.StreamIndex),
+                       output_files_[static_cast<std::size_t>(ost.FileIndex)].FileName, size));
+      return;
+    }
     AVPacket* out = run_->OutPacket.get();
     runtime::avcodec().av_packet_unref(out);
     if (runtime::avcodec().av_new_packet(out, size) < 0) throw FFmpegException("Subtitle encoding failed");
@@ -212,6 +228,11 @@ void TCustomFFmpeg::SubtitleOutput(TOutputStreamState& ost, TInputStreamState& i
       out->pts += runtime::avutil().av_rescale_q(display, AVRational{1, 1000}, ost.Stream->time_base);
     }
     out->dts = out->pts;
+    // The display length travels with the packet: containers store it, and it is all that ends a subtitle.
+    const std::uint32_t shown = subtitle.end_display_time;
+    if (i == 0 && shown > 0 && shown != UINT32_MAX) {
+      out->duration = runtime::avutil().av_rescale_q(shown, AVRational{1, 1000}, ost.Stream->time_base);
+    }
     WritePacket(ost, out, ost.Stream->time_base);
   }
 }
@@ -246,6 +267,12 @@ void TCustomFFmpeg::CopyPacket(TOutputStreamState& ost, TInputStreamState& ist, 
                                     : runtime::avutil().av_rescale_q(ist.Pts, kMicroseconds, out_base)) -
       output_start;
   out->duration = runtime::avutil().av_rescale_q(packet.duration, in_base, out_base);
+  // A subtitle shown until the next one carries the largest 32-bit millisecond count as its duration: that
+  // is no length, and containers that store lengths refuse it.
+  if (ost.Stream->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE &&
+      runtime::avutil().av_rescale_q(packet.duration, in_base, AVRational{1, 1000}) >= UINT32_MAX) {
+    out->duration = 0;
+  }
 
   // A packet that starts at or after the recording time ends this stream: the output is exactly as long as
   // asked, whatever the input's interleaving.

@@ -68,6 +68,16 @@ void TCustomFFmpeg::MuxPacket(TOutputStreamState& ost, AVPacket* packet) {
   }
   OutputFile& output = output_files_[static_cast<std::size_t>(ost.FileIndex)];
   const int written = runtime::avformat().av_interleaved_write_frame(output.Format.get(), packet);
+  if (written < 0 && ost.Stream->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE && !pending_.ExitOnError) {
+    // The muxer refused this subtitle (a display time it cannot store): the conversion goes on without it.
+    // A failed write of the file itself still shows in its I/O state when the run ends.
+    runtime::Log(
+        this, runtime::llWarning,
+        runtime::DescribeLibraryError(runtime::TextFormat("Writing a subtitle of stream #%d.%d (left out) to",
+                                                          ost.FileIndex, ost.StreamIndex),
+                                      output.FileName, written));
+    return;
+  }
   if (written < 0) {
     throw FFmpegException("av_interleaved_write_frame(): " +
                           runtime::DescribeLibraryError("writing", output.FileName, written));

@@ -27,6 +27,14 @@ struct TStreamMap {
   friend bool operator==(const TStreamMap&, const TStreamMap&) = default;
 };
 
+// Whether one of the maps feeds an output stream from the given input stream.
+inline bool MapsInputStream(const std::vector<TStreamMap>& maps, int file, int stream) {
+  for (const TStreamMap& map : maps) {
+    if (map.FileIndex == file && map.StreamIndex == stream) return true;
+  }
+  return false;
+}
+
 // "map_meta_data": which input's metadata an output receives.
 struct TMetaDataMap {
   int OutFile = 0;

@@ -75,7 +75,8 @@ void TCustomFFmpeg::ReportProgress(bool is_last, int file_index) {
       }
       video_reported = true;
     }
-    if (ost.OutputTime > 0 && ost.OutputTime < minimum_time) minimum_time = ost.OutputTime;
+    if (TellsOutputTime(run, ost) && ost.OutputTime > 0 && ost.OutputTime < minimum_time)
+      minimum_time = ost.OutputTime;
   }
   if (minimum_time < 0.01) minimum_time = 0.01;
   const int verbosity = pending_.Verbosity;

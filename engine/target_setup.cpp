@@ -5,6 +5,7 @@
 #include "engine/ffmpeg_exception.h"
 #include "engine/task.h"
 #include "runtime/logger.h"
+#include "runtime/stream_kind.h"
 
 namespace engine {
 namespace {
@@ -53,8 +54,8 @@ std::string TCustomFFmpeg::DetectNorm(const std::string& norm, const std::string
     if (detected || input.Format == nullptr) continue;
     for (unsigned index = 0; index < input.Format->nb_streams && !detected; ++index) {
       const AVStream* stream = input.Format->streams[index];
-      if (stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
-      // A stream without a known rate tells nothing about the norm.
+      // A cover picture's rate (90000/1) and a stream without a known rate tell nothing about the norm.
+      if (stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO || runtime::IsAttachedPicture(*stream)) continue;
       const AVRational rate = stream->r_frame_rate.den != 0 ? stream->r_frame_rate : stream->avg_frame_rate;
       detected = NormOfRate(RateMilli(rate));
     }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -17,6 +18,7 @@
 #include "engine/engine_records.h"
 #include "engine/frame_hook_modules.h"
 #include "engine/preview_frames.h"
+#include "engine/subtitle_choice.h"
 #include "engine/pending_values.h"
 #include "engine/task_files.h"
 #include "engine/transcode_state.h"
@@ -176,7 +178,12 @@ class TCustomFFmpeg : public runtime::LogSource {
 
   // Output set-up.
   void NewStream(OutputFile& output, AVMediaType kind);
-  bool SubtitlesConvertible(const AVOutputFormat& format) const;
+  // The subtitle stream of the first examined_files inputs (only the mapped ones when maps are given) that an
+  // output of `format` takes when no subtitle encoder is named, and how; none when it can carry none of them.
+  // Each stream it cannot carry is logged with the reason.
+  std::optional<AutomaticSubtitle> ChooseAutomaticSubtitle(const AVOutputFormat& format,
+                                                           std::size_t examined_files,
+                                                           const std::string& output_name);
 
   // The conversion run, split by stage: set-up, main loop, packets, writing, reporting.
   void BuildInputTables();
@@ -187,6 +194,10 @@ class TCustomFFmpeg : public runtime::LogSource {
   void OpenEncoders();
   void OpenAmrNbEncoder(TOutputStreamState& ost);
   void OpenDecoders();
+  // Opens the stream's decoder unless it is open already.
+  void OpenDecoder(TInputStreamState& ist);
+  // A subtitle encoder fed by a decoder gets the decoder's subtitle header (its decoder opened for it).
+  void GiveSubtitleHeader(TOutputStreamState& ost);
   void ApplyMetaDataMaps();
   void WriteHeaders();
   void LogStreamMapping();

@@ -41,6 +41,10 @@ struct OutputStreamSetup {
   bool StreamCopy = false;
   bool ExternalAmrNb = false;  // "libopencore_amrnb": encoded by the engine through libopencore-amrnb
   std::vector<std::string> BitstreamFilters;  // names, in order
+  // The input stream (file and stream index) the mapping without stream maps feeds this stream from; -1:
+  // the first unused input stream of its kind.
+  int SourceFile = -1;
+  int SourceStream = -1;
 };
 
 struct OutputFile {

@@ -42,7 +42,8 @@ int TCustomFFmpeg::ChooseInput(double& smallest_output_time, double& largest_out
   for (const TOutputStreamState& ost : run_->OutputStreams) {
     const TInputStreamState& ist = run_->InputStreams[static_cast<std::size_t>(ost.SourceIndex)];
     const TInputFileState& file = run_->InputFiles[static_cast<std::size_t>(ist.FileIndex)];
-    if (file.NoPacket) continue;
+    // A subtitle stream never holds the others back, nor keeps the run going past the recording time.
+    if (file.NoPacket || !TellsOutputTime(*run_, ost)) continue;
     const double output_time = ost.OutputTime;
     const auto input_time = static_cast<double>(ist.Pts);
     if (!file.EndOfFile) {

@@ -1,5 +1,6 @@
 // The start of a conversion run: the stream tables, the mapping of output streams to input streams, copy or
 // re-encoding set-up, the codecs opened, the metadata maps applied and the headers written.
+#include <algorithm>
 #include <cstring>
 
 #include "engine/ffmpeg_exception.h"
@@ -131,6 +132,9 @@ void TCustomFFmpeg::BuildOutputTables() {
       run_->OutputStreams.push_back(std::move(ost));
     }
   }
+  run_->SubtitlesOnly = std::all_of(
+      run_->OutputStreams.begin(), run_->OutputStreams.end(),
+      [](const TOutputStreamState& ost) { return ost.Encoder->codec_type == AVMEDIA_TYPE_SUBTITLE; });
 }
 
 void TCustomFFmpeg::MapStreams() {
@@ -139,9 +143,19 @@ void TCustomFFmpeg::MapStreams() {
   const auto position = [this](int file, int stream) {
     return run_->InputFiles[static_cast<std::size_t>(file)].FirstStream + stream;
   };
+  // Cover pictures feed a video output only when the inputs hold no other video.
+  const bool has_non_cover_video =
+      std::any_of(inputs.begin(), inputs.end(), [](const TInputStreamState& ist) {
+        return ist.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+               !runtime::IsAttachedPicture(*ist.Stream);
+      });
   for (std::size_t i = 0; i < run_->OutputStreams.size(); ++i) {
     TOutputStreamState& ost = run_->OutputStreams[i];
     const AVMediaType kind = ost.Encoder->codec_type;
+    const auto feeds = [kind, has_non_cover_video](const TInputStreamState& ist) {
+      return ist.Stream->codecpar->codec_type == kind &&
+             !(has_non_cover_video && runtime::IsAttachedPicture(*ist.Stream));
+    };
     int source = -1;
     if (!maps.empty()) {
       const TStreamMap& map = maps[i];
@@ -157,7 +171,12 @@ void TCustomFFmpeg::MapStreams() {
       ost.SyncInput = position(map.SyncFileIndex, map.SyncStreamIndex);
     } else {
       const int program_id = pending_.ProgramID;
-      if (program_id != 0) {
+      const OutputStreamSetup& setup = output_files_[static_cast<std::size_t>(ost.FileIndex)]
+                                           .Streams[static_cast<std::size_t>(ost.StreamIndex)];
+      if (setup.SourceFile >= 0) {
+        // The stream was made for this input stream (a subtitle stream copied or converted from it).
+        source = position(setup.SourceFile, setup.SourceStream);
+      } else if (program_id != 0) {
         for (std::size_t file = 0; file < input_files_.size() && source < 0; ++file) {
           const AVFormatContext* context = input_files_[file].Format.get();
           for (unsigned program = 0; program < context->nb_programs && source < 0; ++program) {
@@ -167,7 +186,7 @@ void TCustomFFmpeg::MapStreams() {
               const int candidate =
                   position(static_cast<int>(file), static_cast<int>(found->stream_index[entry]));
               const TInputStreamState& ist = inputs[static_cast<std::size_t>(candidate)];
-              if (ist.Discard && ist.Stream->codecpar->codec_type == kind) {
+              if (ist.Discard && feeds(ist)) {
                 source = candidate;
                 break;
               }
@@ -176,7 +195,7 @@ void TCustomFFmpeg::MapStreams() {
         }
       } else {
         for (std::size_t candidate = 0; candidate < inputs.size(); ++candidate) {
-          if (inputs[candidate].Discard && inputs[candidate].Stream->codecpar->codec_type == kind) {
+          if (inputs[candidate].Discard && feeds(inputs[candidate])) {
             source = static_cast<int>(candidate);
             break;
           }
@@ -184,7 +203,7 @@ void TCustomFFmpeg::MapStreams() {
       }
       if (source < 0 && program_id == 0) {
         for (std::size_t candidate = inputs.size(); candidate-- > 0;) {
-          if (inputs[candidate].Stream->codecpar->codec_type == kind) {
+          if (feeds(inputs[candidate])) {
             source = static_cast<int>(candidate);
             break;
           }
@@ -262,6 +281,12 @@ void TCustomFFmpeg::SetUpEncoding(TOutputStreamState& ost, TInputStreamState& is
       ost.AudioResample = icodec->sample_rate != codec->sample_rate || p.AudioSyncMethod > 1;
       break;
     case AVMEDIA_TYPE_SUBTITLE:
+      // Display times are milliseconds; picture subtitles are drawn on the source's canvas.
+      if (codec->time_base.num <= 0 || codec->time_base.den <= 0) codec->time_base = AVRational{1, 1000};
+      if (codec->width == 0 && codec->height == 0) {
+        codec->width = icodec->width;
+        codec->height = icodec->height;
+      }
       break;
     case AVMEDIA_TYPE_VIDEO: {
       if (codec->pix_fmt == AV_PIX_FMT_NONE) {
@@ -364,6 +389,7 @@ void TCustomFFmpeg::OpenEncoders() {
       OpenAmrNbEncoder(ost);
       continue;
     }
+    if (codec->codec_type == AVMEDIA_TYPE_SUBTITLE) GiveSubtitleHeader(ost);
     const AVCodec* encoder = ost.ForcedEncoder != nullptr
                                  ? ost.ForcedEncoder
                                  : runtime::avcodec().avcodec_find_encoder(codec->codec_id);
@@ -456,34 +482,59 @@ void TCustomFFmpeg::OpenAmrNbEncoder(TOutputStreamState& ost) {
   ost.Stream->time_base = AVRational{1, AmrNbEncoder::kSampleRate};
 }
 
+void TCustomFFmpeg::GiveSubtitleHeader(TOutputStreamState& ost) {
+  // Text subtitle encoders start from the styles the decoder describes (the ASS header), which the decoder
+  // makes when it opens: its decoder is opened first.
+  TInputStreamState& ist = run_->InputStreams[static_cast<std::size_t>(ost.SourceIndex)];
+  if (!ist.DecodingNeeded) return;
+  OpenDecoder(ist);
+  const AVCodecContext* decoder = ist.Decoder;
+  AVCodecContext* encoder = ost.Encoder;
+  if (encoder->subtitle_header != nullptr || decoder->subtitle_header == nullptr ||
+      decoder->subtitle_header_size <= 0) {
+    return;
+  }
+  // The encoder context frees it, so it comes from the library's allocator; one byte more keeps it a string.
+  const auto size = static_cast<std::size_t>(decoder->subtitle_header_size);
+  auto* header = static_cast<std::uint8_t*>(runtime::avutil().av_mallocz(size + 1));
+  if (header == nullptr) throw FFmpegException("av_mallocz fail");
+  std::memcpy(header, decoder->subtitle_header, size);
+  encoder->subtitle_header = header;
+  encoder->subtitle_header_size = decoder->subtitle_header_size;
+}
+
 void TCustomFFmpeg::OpenDecoders() {
   for (TInputStreamState& ist : run_->InputStreams) {
-    if (!ist.DecodingNeeded) continue;
-    const char* kind = KindName(ist.Stream->codecpar);
-    const AVCodec* decoder = ist.ForcedDecoder != nullptr
-                                 ? ist.ForcedDecoder
-                                 : runtime::avcodec().avcodec_find_decoder(ist.Stream->codecpar->codec_id);
-    if (decoder == nullptr) {
-      LogStreamMapping();
-      const std::string message = runtime::TextFormat(
-          "Decoder (codec id %d) not found for input stream #%d.%d (%s)",
-          static_cast<int>(ist.Stream->codecpar->codec_id), ist.FileIndex, ist.StreamIndex, kind);
-      runtime::Log(this, runtime::llError, message);
-      throw FFmpegException(message);
-    }
-    int opened;
-    {
-      std::lock_guard lock(runtime::CodecLock());
-      opened = runtime::avcodec().avcodec_open2(ist.Decoder, decoder, nullptr);
-      ist.DecoderOpen = opened >= 0;
-    }
-    if (opened < 0) {
-      LogStreamMapping();
-      const std::string message = runtime::TextFormat(
-          "Error while opening decoder for input stream #%d.%d (%s)", ist.FileIndex, ist.StreamIndex, kind);
-      runtime::Log(this, runtime::llError, message + ": " + runtime::LibraryErrorText(opened));
-      throw FFmpegException(message);
-    }
+    if (ist.DecodingNeeded) OpenDecoder(ist);
+  }
+}
+
+void TCustomFFmpeg::OpenDecoder(TInputStreamState& ist) {
+  if (ist.DecoderOpen) return;
+  const char* kind = KindName(ist.Stream->codecpar);
+  const AVCodec* decoder = ist.ForcedDecoder != nullptr
+                               ? ist.ForcedDecoder
+                               : runtime::avcodec().avcodec_find_decoder(ist.Stream->codecpar->codec_id);
+  if (decoder == nullptr) {
+    LogStreamMapping();
+    const std::string message = runtime::TextFormat(
+        "Decoder (codec id %d) not found for input stream #%d.%d (%s)",
+        static_cast<int>(ist.Stream->codecpar->codec_id), ist.FileIndex, ist.StreamIndex, kind);
+    runtime::Log(this, runtime::llError, message);
+    throw FFmpegException(message);
+  }
+  int opened;
+  {
+    std::lock_guard lock(runtime::CodecLock());
+    opened = runtime::avcodec().avcodec_open2(ist.Decoder, decoder, nullptr);
+    ist.DecoderOpen = opened >= 0;
+  }
+  if (opened < 0) {
+    LogStreamMapping();
+    const std::string message = runtime::TextFormat(
+        "Error while opening decoder for input stream #%d.%d (%s)", ist.FileIndex, ist.StreamIndex, kind);
+    runtime::Log(this, runtime::llError, message + ": " + runtime::LibraryErrorText(opened));
+    throw FFmpegException(message);
   }
 }
 

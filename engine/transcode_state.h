@@ -113,6 +113,13 @@ struct TRunState {
   int DuplicatedFrames = 0;
   int DroppedFrames = 0;
   bool DropOrDupChanged = false;  // the counts changed since the report line was last logged
+  bool SubtitlesOnly = false;     // every output stream is a subtitle stream
 };
+
+// Subtitles are sparse: the end of the last one written says nothing about how far an output has come, so a
+// subtitle stream tells the output time only in a run that writes nothing else.
+inline bool TellsOutputTime(const TRunState& run, const TOutputStreamState& ost) {
+  return ost.Encoder->codec_type != AVMEDIA_TYPE_SUBTITLE || run.SubtitlesOnly;
+}
 
 }  // namespace engine

@@ -164,6 +164,8 @@ void TCustomAVProbe::Analyse() {
   first_audio_stream_ = -1;
   first_video_stream_ = -1;
   first_subtitle_stream_ = -1;
+  non_cover_video_stream_count_ = -1;
+  first_non_cover_video_stream_ = -1;
   if (context_ == nullptr) return;
 
   const std::int64_t library_size =
@@ -183,6 +185,7 @@ void TCustomAVProbe::Analyse() {
   audio_stream_count_ = 0;
   video_stream_count_ = 0;
   subtitle_stream_count_ = 0;
+  non_cover_video_stream_count_ = 0;
   for (int index = 0; index < stream_count_; ++index) {
     const auto count = [index](int& counter, int& first) {
       if (counter++ == 0) first = index;
@@ -190,6 +193,8 @@ void TCustomAVProbe::Analyse() {
     switch (context_->streams[index]->codecpar->codec_type) {
       case AVMEDIA_TYPE_VIDEO:
         count(video_stream_count_, first_video_stream_);
+        if (!runtime::IsAttachedPicture(*context_->streams[index]))
+          count(non_cover_video_stream_count_, first_non_cover_video_stream_);
         break;
       case AVMEDIA_TYPE_AUDIO:
         count(audio_stream_count_, first_audio_stream_);
@@ -201,6 +206,11 @@ void TCustomAVProbe::Analyse() {
         break;
     }
   }
+}
+
+bool TCustomAVProbe::IsAttachedPicture(int index) const {
+  return context_ != nullptr && index >= 0 && index < stream_count_ &&
+         runtime::IsAttachedPicture(*context_->streams[index]);
 }
 
 std::string TCustomAVProbe::ContainerFormatName() const {

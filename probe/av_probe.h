@@ -102,6 +102,13 @@ class TCustomAVProbe : public runtime::TFFBaseComponent {
   int FirstAudioStream() const { return first_audio_stream_; }
   int FirstVideoStream() const { return first_video_stream_; }
   int FirstSubtitleStream() const { return first_subtitle_stream_; }
+  // The video streams that are pictures to convert: VideoStreamCount and FirstVideoStream without the
+  // attached pictures (cover art). -1 while nothing is open; the first is -1 when there is none.
+  int NonCoverVideoStreamCount() const { return non_cover_video_stream_count_; }
+  int FirstNonCoverVideoStream() const { return first_non_cover_video_stream_; }
+  // Whether the stream at index is a video stream marked as an attached picture (cover art); false when
+  // nothing is open or the index names no stream.
+  bool IsAttachedPicture(int index) const;
 
  private:
   void CheckLibraries() const;
@@ -126,6 +133,8 @@ class TCustomAVProbe : public runtime::TFFBaseComponent {
   int first_audio_stream_ = -1;
   int first_video_stream_ = -1;
   int first_subtitle_stream_ = -1;
+  int non_cover_video_stream_count_ = -1;
+  int first_non_cover_video_stream_ = -1;
 };
 
 class TAVProbe final : public TCustomAVProbe {};

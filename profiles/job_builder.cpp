@@ -36,7 +36,8 @@ std::string SelectedOf(const ChoiceList& list, std::string_view what) {
 }
 
 // "Auto": the source's own rate, rounded to a whole number (29.97 gives 30); 25 for a source without
-// video. Any other entry: its number ("29.97 fps (NTSC)" gives "29.97").
+// video, which a sound file whose only picture is its cover is. Any other entry: its number
+// ("29.97 fps (NTSC)" gives "29.97").
 std::string FrameRateText(const std::string& rate_text, const std::string& source_path,
                           probe::TCustomAVProbe& probe) {
   if (LowerCase(runtime::TrimBlanks(rate_text)) != "auto") {
@@ -45,9 +46,10 @@ std::string FrameRateText(const std::string& rate_text, const std::string& sourc
   const probe::ProbeCloser close_after_reading(probe);
   if (!probe.Open(source_path))
     throw JobChoiceError("Framerate: the source cannot be read: " + probe.LastError());
-  if (probe.VideoStreamCount() == 0) return "25";
+  if (probe.NonCoverVideoStreamCount() == 0) return "25";
   probe::TVideoStreamInfo info;
-  if (!probe.GetVideoStreamInfo(-1, info)) throw JobChoiceError("Framerate: " + probe.LastError());
+  if (!probe.GetVideoStreamInfo(probe.FirstNonCoverVideoStream(), info))
+    throw JobChoiceError("Framerate: " + probe.LastError());
   if (info.FrameRateNum <= 0 || info.FrameRateDen <= 0) {
     throw JobChoiceError("Framerate: the source's frame rate is unknown (" +
                          std::to_string(info.FrameRateNum) + "/" + std::to_string(info.FrameRateDen) + ")");

@@ -38,7 +38,9 @@ SourceFacts ReadOpenedSourceFacts(probe::TCustomAVProbe& probe) {
   facts.Opened = true;
   facts.SizeColumn = " ";
   probe::TVideoStreamInfo video;
-  if (probe.VideoStreamCount() > 0 && probe.GetVideoStreamInfo(-1, video)) {
+  // A cover picture is no picture of the source: a sound file with its album art has no size.
+  if (probe.NonCoverVideoStreamCount() > 0 &&
+      probe.GetVideoStreamInfo(probe.FirstNonCoverVideoStream(), video)) {
     facts.SizeColumn = std::to_string(video.Width) + "x" + std::to_string(video.Height);
   }
   probe::TFileStreamInfo file;

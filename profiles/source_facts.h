@@ -9,7 +9,8 @@ namespace profiles {
 
 struct SourceFacts {
   bool Opened = false;         // false: the probe could not read the file (the list shows "Error")
-  std::string SizeColumn;      // "<width>x<height>" of the first video stream, " " without video
+  std::string SizeColumn;      // "<width>x<height>" of the first video stream that is no cover picture,
+                               // " " without one
   std::string DurationColumn;  // "hh:mm:ss", "Unknown" when the length is negative
   std::string ProbeError;      // why the probe could not read it
 };

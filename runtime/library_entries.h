@@ -142,7 +142,9 @@ extern "C" {
   X(avcodec_decode_subtitle2)        \
   X(avcodec_encode_subtitle)         \
   X(avsubtitle_free)                 \
-  X(av_new_packet)
+  X(av_new_packet)                   \
+  X(av_codec_iterate)                \
+  X(av_codec_is_encoder)
 
 #define TARVELLO_AVFORMAT_ENTRIES(X) \
   X(avformat_version)                \
@@ -175,7 +177,8 @@ extern "C" {
   X(av_codec_get_tag)                \
   X(av_sdp_create)                   \
   X(av_pkt_dump_log2)                \
-  X(av_guess_codec)
+  X(av_guess_codec)                  \
+  X(avformat_query_codec)
 
 #define TARVELLO_AVFILTER_ENTRIES(X) \
   X(avfilter_version)                \

@@ -21,4 +21,9 @@ const char* StreamKindName(int codec_type) {
   }
 }
 
+bool IsAttachedPicture(const AVStream& stream) {
+  return stream.codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+         (stream.disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+}
+
 }  // namespace runtime

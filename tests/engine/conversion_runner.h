@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -23,6 +24,7 @@ struct ConversionResult {
   bool ExceptionRaised = false;
   std::string ErrorText;  // LastErrorText or the exception message
   int ProgressEvents = 0;
+  std::int64_t LastProgressTime = 0;  // the output time of the last progress report, microseconds
 };
 
 // Runs one task on a component whose libraries are bound (and whose other handlers the caller may have set),
@@ -36,7 +38,10 @@ inline ConversionResult RunConversion(
   // on the main thread.
   std::mutex mutex;
   bool task_ended = false;
-  vidrel.SetOnProgress([&](engine::TCustomVidrel&, engine::PProgressInfo) { ++result.ProgressEvents; });
+  vidrel.SetOnProgress([&](engine::TCustomVidrel&, engine::PProgressInfo info) {
+    ++result.ProgressEvents;
+    result.LastProgressTime = info->CurrentDuration;
+  });
   vidrel.SetOnTerminate([&](engine::TCustomVidrel&, const engine::TTerminateInfo& info) {
     std::lock_guard lock(mutex);
     if (info.TaskIndex < 0) {

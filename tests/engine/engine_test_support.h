@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/vidrel.h"
+#include "runtime/logger.h"
 #include "runtime/main_thread.h"
 #include "runtime/program_folder.h"
 #include "support/test_files.h"
@@ -118,6 +119,28 @@ inline bool WaitServing(const std::function<bool()>& condition,
   }
   return true;
 }
+
+// Lines the engine logged while a test ran.
+class LogCapture {
+ public:
+  LogCapture() {
+    runtime::Logger().SetTriggerEventInMainThread(false);
+    runtime::Logger().SetOnLog(
+        [this](const runtime::LogSource*, std::uint32_t, runtime::TLogLevel level, const std::string& line) {
+          std::lock_guard lock(mutex_);
+          if (level <= runtime::llWarning) lines_ += line + "\n";
+        });
+  }
+  ~LogCapture() { runtime::Logger().SetOnLog(nullptr); }
+  std::string Lines() const {
+    std::lock_guard lock(mutex_);
+    return lines_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::string lines_;
+};
 
 using test_files::MakeFile;
 using test_files::TestFolder;

@@ -11,6 +11,7 @@
 namespace {
 
 using engine_test::Convert;
+using engine_test::LogCapture;
 using engine_test::MakeFile;
 using engine_test::TestFolder;
 
@@ -22,28 +23,6 @@ std::filesystem::path TruncatedCopy(const std::filesystem::path& source, const s
   in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return MakeFile(target, bytes);
 }
-
-// Lines the engine logged while a test ran.
-class LogCapture {
- public:
-  LogCapture() {
-    runtime::Logger().SetTriggerEventInMainThread(false);
-    runtime::Logger().SetOnLog(
-        [this](const runtime::LogSource*, std::uint32_t, runtime::TLogLevel level, const std::string& line) {
-          std::lock_guard lock(mutex_);
-          if (level <= runtime::llWarning) lines_ += line + "\n";
-        });
-  }
-  ~LogCapture() { runtime::Logger().SetOnLog(nullptr); }
-  std::string Lines() const {
-    std::lock_guard lock(mutex_);
-    return lines_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::string lines_;
-};
 
 TEST(InputFaults, UnreadableInputsFailAddTaskWithTheirReason) {
   const std::filesystem::path folder = TestFolder();

@@ -223,6 +223,56 @@ TEST(AVProbe, CountsStreamsByKindAndReadsTags) {
   EXPECT_EQ(probe.FileSize(), -1);
 }
 
+// Cover pictures (attached pictures) count as video streams, as ffprobe lists them, and are told apart from
+// the video streams that are pictures to convert.
+TEST(AVProbe, TellsCoverPicturesFromVideoAsFfprobeDoes) {
+  LoadLibraries();
+  struct Case {
+    std::filesystem::path File;
+    int Covers;  // what the fixture was made with, so that the comparison has something to compare
+  };
+  const Case cases[] = {{media_test::SoundWithCover("cover.mp3", "libmp3lame"), 1},
+                        {media_test::SoundWithCover("cover.m4a", "aac"), 1},
+                        {media_test::SoundWithCover("cover.flac", "flac"), 1},
+                        {media_test::VideoWithCover(), 1},
+                        {MixedMatroska(), 0}};
+  for (const Case& c : cases) {
+    const std::filesystem::path& file = c.File;
+    SCOPED_TRACE(file.filename().string());
+    ASSERT_FALSE(file.empty());
+    TAVProbe probe;
+    ASSERT_TRUE(probe.Open(file.string())) << probe.LastError();
+    int videos = 0;
+    int covers = 0;
+    int first_picture_to_convert = -1;
+    for (int index = 0; index < probe.StreamCount(); ++index) {
+      SCOPED_TRACE(index);
+      const bool cover = RunCommand("ffprobe -v error -select_streams " + std::to_string(index) +
+                                    " -show_entries stream_disposition=attached_pic -of "
+                                    "default=noprint_wrappers=1:nokey=1 " +
+                                    Quoted(file) + " 2>/dev/null")
+                             .Output.rfind('1', 0) == 0;
+      EXPECT_EQ(probe.IsAttachedPicture(index), cover);
+      if (StreamEntry(file, std::to_string(index), "codec_type") != "video") continue;
+      ++videos;
+      covers += cover ? 1 : 0;
+      if (!cover && first_picture_to_convert < 0) first_picture_to_convert = index;
+    }
+    EXPECT_EQ(probe.VideoStreamCount(), videos);
+    EXPECT_EQ(probe.NonCoverVideoStreamCount(), videos - covers);
+    EXPECT_EQ(probe.FirstNonCoverVideoStream(), first_picture_to_convert);
+    EXPECT_FALSE(probe.IsAttachedPicture(-1));
+    EXPECT_FALSE(probe.IsAttachedPicture(probe.StreamCount()));
+    EXPECT_EQ(covers, c.Covers);
+
+    const int last = probe.StreamCount() - 1;
+    probe.Close();
+    EXPECT_EQ(probe.NonCoverVideoStreamCount(), -1);
+    EXPECT_EQ(probe.FirstNonCoverVideoStream(), -1);
+    EXPECT_FALSE(probe.IsAttachedPicture(last));
+  }
+}
+
 TEST(AVProbe, FailedOpensSayWhyAndLeaveTheProbeClosed) {
   LoadLibraries();
   const std::filesystem::path folder = TestFolder();

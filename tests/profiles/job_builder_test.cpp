@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "engine/engine_test_support.h"
 #include "job_runner.h"
@@ -12,6 +13,7 @@
 #include "profiles/job_numbers.h"
 #include "profiles/letterbox.h"
 #include "profiles/parameter_lists.h"
+#include "profiles/source_facts.h"
 #include "profiles/unique_output_name.h"
 #include "runtime/library_loader.h"
 #include "support/media_fixtures.h"
@@ -203,21 +205,44 @@ TEST_F(JobRecords, RefuseAListWithoutSelection) {
 
 TEST_F(JobRecords, TakeTheSourcesRoundedRateForAuto) {
   struct Case {
-    const char* Name;
-    const char* Arguments;
+    std::filesystem::path Source;
     const char* Rate;
   };
   const Case cases[] = {
-      {"ntsc_rate.mp4", "-f lavfi -i testsrc=size=160x120:rate=30000/1001:duration=0.5 -c:v mpeg4", "30"},
-      {"film_rate.mp4", "-f lavfi -i testsrc=size=160x120:rate=24000/1001:duration=0.5 -c:v mpeg4", "24"},
-      {"no_picture.wav", "-f lavfi -i sine=duration=0.5", "25"},
+      {media_test::Fixture("ntsc_rate.mp4",
+                           "-f lavfi -i testsrc=size=160x120:rate=30000/1001:duration=0.5 -c:v mpeg4"),
+       "30"},
+      {media_test::Fixture("film_rate.mp4",
+                           "-f lavfi -i testsrc=size=160x120:rate=24000/1001:duration=0.5 -c:v mpeg4"),
+       "24"},
+      {media_test::Fixture("no_picture.wav", "-f lavfi -i sine=duration=0.5"), "25"},
+      // A cover picture's 90000/1 is no frame rate: a sound file with its cover is a sound file.
+      {media_test::SoundWithCover("cover.mp3", "libmp3lame"), "25"},
+      {media_test::VideoWithCover(), "24"},
   };
   const WindowChoices mpeg2 = ChoicesFor("MPEG-2 Movie (*.mpg)");
   ASSERT_EQ(mpeg2.ComboVideoFrameRate.SelectedText(), "Auto");
   for (const Case& c : cases) {
-    const std::filesystem::path source = media_test::Fixture(c.Name, c.Arguments);
-    ASSERT_FALSE(source.empty());
-    EXPECT_EQ(Fill(mpeg2, "160x120", source.string()).FrameRate, c.Rate) << c.Name;
+    ASSERT_FALSE(c.Source.empty());
+    EXPECT_EQ(Fill(mpeg2, "160x120", c.Source.string()).FrameRate, c.Rate) << c.Source.filename();
+  }
+}
+
+TEST_F(JobRecords, SizeColumnShowsThePictureToConvert) {
+  struct Case {
+    std::filesystem::path Source;
+    const char* Size;
+  };
+  const Case cases[] = {{media_test::H264AacMp4(), "320x240"},
+                        {media_test::VideoWithCover(), "160x120"},
+                        {media_test::SoundWithCover("cover.mp3", "libmp3lame"), " "},
+                        {media_test::SoundWithCover("cover.flac", "flac"), " "},
+                        {media_test::Fixture("no_picture.wav", "-f lavfi -i sine=duration=0.5"), " "}};
+  for (const Case& c : cases) {
+    ASSERT_FALSE(c.Source.empty());
+    const profiles::SourceFacts facts = profiles::ReadSourceFacts(probe_, c.Source.string());
+    EXPECT_TRUE(facts.Opened) << c.Source.filename();
+    EXPECT_EQ(facts.SizeColumn, c.Size) << c.Source.filename();
   }
 }
 
@@ -289,6 +314,52 @@ TEST_F(JobStart, AnAudioSourceWithAVideoProfileGivesSoundOnly) {
   ASSERT_EQ(streams.size(), 1U);
   EXPECT_EQ(streams[0].Kind, "audio");
   EXPECT_NEAR(streams[0].Duration, 1.0, 0.1);
+}
+
+// Cover pictures and subtitle tracks never fail a video profile: the cover is no video, the subtitles go
+// where the container carries them.
+TEST_F(JobStart, CoverPicturesAndSubtitlesNeverFailAVideoProfile) {
+  const std::filesystem::path folder = engine_test::TestFolder();
+  struct Case {
+    std::filesystem::path Source;
+    const char* Profile;
+    std::vector<std::string> Kinds;  // of the output's streams, in order
+    bool Hello;                      // the output's subtitle reads "Hello"
+  };
+  const Case cases[] = {
+      {media_test::SoundWithCover("cover.mp3", "libmp3lame"), "MP4 - MPEG4 Video (*.mp4)", {"audio"}, false},
+      {media_test::SoundWithCover("cover.m4a", "aac"),
+       "AVI - Audio Video Interleave (*.avi)",
+       {"audio"},
+       false},
+      {media_test::SubRipMatroska(), "MKV - Matroska Video (*.mkv)", {"video", "audio", "subtitle"}, true},
+      {media_test::SubRipMatroska(), "MP4 - MPEG4 Video (*.mp4)", {"video", "audio", "subtitle"}, true},
+      {media_test::SubRipMatroska(), "AVI - Audio Video Interleave (*.avi)", {"video", "audio"}, false},
+      {media_test::PictureSubtitleMatroska(),
+       "MKV - Matroska Video (*.mkv)",
+       {"video", "audio", "subtitle"},
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Source.filename().string() + " with " + c.Profile);
+    ASSERT_FALSE(c.Source.empty());
+    engine::TOutputOptions record;
+    const profiles_test::JobRun run =
+        profiles_test::RunJob(vidrel_, ChoicesFor(c.Profile, folder.string()), c.Source.string(), record);
+    ASSERT_TRUE(run.Start.Started) << run.Start.FailureText;
+    ASSERT_TRUE(run.Finished) << run.ErrorText;
+    std::vector<std::string> kinds;
+    for (const media_test::StreamFacts& stream : media_test::ProbeStreams(run.Start.OutputPath))
+      kinds.push_back(stream.Kind);
+    EXPECT_EQ(kinds, c.Kinds);
+    EXPECT_TRUE(media_test::DecodesCleanly(run.Start.OutputPath));
+    if (c.Kinds.back() == "subtitle") {
+      EXPECT_TRUE(media_test::DecodeSubtitles(run.Start.OutputPath).Clean);
+    }
+    if (c.Hello) {
+      EXPECT_NE(media_test::SubtitleText(run.Start.OutputPath).find("Hello"), std::string::npos);
+    }
+  }
 }
 
 TEST_F(JobStart, EachQualityLevelGivesItsBitRates) {

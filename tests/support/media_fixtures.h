@@ -6,8 +6,12 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <initializer_list>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace media_test {
@@ -58,6 +62,19 @@ inline std::filesystem::path Fixture(const std::string& name, const std::string&
   return path;
 }
 
+// The fixture `name` holding `bytes`, written unless it exists, as atomically as Fixture() makes its files.
+inline std::filesystem::path WrittenFixture(const std::string& name, const std::string& bytes) {
+  const std::filesystem::path folder = TARVELLO_FIXTURE_DIR;
+  std::filesystem::create_directories(folder);
+  const std::filesystem::path path = folder / name;
+  if (std::filesystem::exists(path)) return path;
+  const std::filesystem::path partial =
+      folder / (std::to_string(::getpid()) + "-" + std::to_string(::gettid()) + "-" + name);
+  std::ofstream(partial, std::ios::binary) << bytes;
+  std::filesystem::rename(partial, path);
+  return path;
+}
+
 // 3 s of 320x240 25 fps H.264 (a key frame every second) with 44.1 kHz stereo AAC, in MP4.
 inline std::filesystem::path H264AacMp4() {
   return Fixture(
@@ -72,6 +89,79 @@ inline std::filesystem::path Mpeg2Ps() {
       "mpeg2.mpg",
       "-f lavfi -i testsrc=size=352x288:rate=25:duration=3 -f lavfi -i sine=frequency=440:duration=3 "
       "-c:v mpeg2video -g 12 -b:v 1M -c:a mp2 -ar 44100 -ac 2 -f mpeg -shortest");
+}
+
+// A 200x200 red PNG, the picture of the cover-art fixtures.
+inline std::filesystem::path CoverPicture() {
+  return Fixture("cover.png", "-f lavfi -i color=c=red:size=200x200:d=1 -frames:v 1");
+}
+
+// 1 s of sound encoded with audio_codec, carrying CoverPicture() as its attached picture (album art) in the
+// file `name`, whose extension picks the container ("cover.mp3", "cover.m4a", "cover.flac").
+inline std::filesystem::path SoundWithCover(const std::string& name, const std::string& audio_codec) {
+  const std::filesystem::path picture = CoverPicture();
+  if (picture.empty()) return {};
+  return Fixture(name, "-f lavfi -i sine=duration=1 -i " + Quoted(picture) + " -map 0 -map 1 -c:a " +
+                           audio_codec + " -c:v png -disposition:v attached_pic");
+}
+
+// 1 s of 160x120 MPEG-4 video at 24 fps with AAC sound and CoverPicture() as attached picture, in MP4; the
+// container puts the cover last (stream 2).
+inline std::filesystem::path VideoWithCover() {
+  const std::filesystem::path picture = CoverPicture();
+  if (picture.empty()) return {};
+  return Fixture("video_with_cover.mp4",
+                 "-f lavfi -i testsrc=size=160x120:rate=24:duration=1 -f lavfi -i sine=duration=1 -i " +
+                     Quoted(picture) +
+                     " -map 0 -map 1 -map 2 -c:v:0 mpeg4 -c:a aac -c:v:1 png -disposition:v:1 attached_pic");
+}
+
+// 1 s of 320x240 MPEG-4 video at 25 fps with AAC sound and a SubRip track that shows "Hello" from 0 to 0.8 s,
+// in Matroska.
+inline std::filesystem::path SubRipMatroska() {
+  const std::filesystem::path text = WrittenFixture("hello.srt", "1\n00:00:00,000 --> 00:00:00,800\nHello\n");
+  return Fixture("subrip.mkv",
+                 "-f lavfi -i testsrc=size=320x240:rate=25:duration=1 -f lavfi -i sine=duration=1 -i " +
+                     Quoted(text) + " -map 0 -map 1 -map 2 -c:v mpeg4 -c:a aac -c:s srt");
+}
+
+// The same clip with a DVD (picture) subtitle instead: a 16x4 white box from 0 s, shown until the next
+// subtitle (its packet's duration is the "no end" mark), drawn from a hand-made PGS file.
+inline std::filesystem::path PictureSubtitleMatroska() {
+  const auto bytes = [](std::initializer_list<int> values) {
+    std::string text;
+    for (const int value : values)
+      text += static_cast<char>(value);
+    return text;
+  };
+  // A PGS segment: "PG", presentation and decoding time (90 kHz), type, payload size, payload.
+  const auto segment = [&bytes](int pts, int type, const std::string& payload) {
+    const int size = static_cast<int>(payload.size());
+    return bytes({'P', 'G', (pts >> 24) & 255, (pts >> 16) & 255, (pts >> 8) & 255, pts & 255, 0, 0, 0, 0,
+                  type, size >> 8, size & 255}) +
+           payload;
+  };
+  std::string lines;
+  for (int line = 0; line < 4; ++line)
+    lines += std::string(16, '\x01') + std::string(2, '\0');  // 16 pixels of colour 1, end of line
+  const int object_size = static_cast<int>(lines.size()) + 4;
+  // A 320x240 screen composed of one object at (100,200): composition, window, palette, object, end; at 0.8 s
+  // an empty composition clears it.
+  const std::string pgs =
+      segment(0, 0x16, bytes({1, 64, 0, 240, 0x10, 0, 1, 0x80, 0, 0, 1, 0, 0, 0, 0, 0, 100, 0, 200})) +
+      segment(0, 0x17, bytes({1, 0, 0, 100, 0, 200, 0, 16, 0, 4})) +
+      segment(0, 0x14, bytes({0, 0, 1, 235, 128, 128, 255})) +
+      segment(0, 0x15,
+              bytes({0, 0, 0, 0xC0, (object_size >> 16) & 255, (object_size >> 8) & 255, object_size & 255, 0,
+                     16, 0, 4}) +
+                  lines) +
+      segment(0, 0x80, "") + segment(72000, 0x16, bytes({1, 64, 0, 240, 0x10, 0, 2, 0, 0, 0, 0})) +
+      segment(72000, 0x17, bytes({1, 0, 0, 100, 0, 200, 0, 16, 0, 4})) + segment(72000, 0x80, "");
+  return Fixture("dvd_subtitle.mkv",
+                 "-f lavfi -i testsrc=size=320x240:rate=25:duration=1 -f lavfi -i "
+                 "sine=duration=1 -i " +
+                     Quoted(WrittenFixture("box.sup", pgs)) +
+                     " -map 0 -map 1 -map 2 -c:v mpeg4 -c:a aac -c:s dvdsub");
 }
 
 struct StreamFacts {
@@ -130,6 +220,40 @@ inline bool DecodesCleanly(const std::filesystem::path& path) {
   const CommandResult decoded =
       RunCommand("ffmpeg -nostdin -v error -xerror -i " + Quoted(path) + " -f null - 2>&1");
   return decoded.Status == 0 && decoded.Output.empty();
+}
+
+// The first subtitle stream of a file decoded by ffprobe: whether that went without a word of error, and each
+// subtitle's start (seconds) and number of regions.
+struct SubtitleFrames {
+  bool Clean = false;
+  std::vector<std::pair<double, int>> Shown;
+};
+
+inline SubtitleFrames DecodeSubtitles(const std::filesystem::path& path) {
+  SubtitleFrames frames;
+  const CommandResult listed = RunCommand(
+      "ffprobe -v error -select_streams s:0 -show_frames -show_entries subtitle=pts_time,num_rects -of "
+      "csv=p=0 " +
+      Quoted(path) + " 2>&1");
+  frames.Clean = listed.Status == 0;
+  std::istringstream lines(listed.Output);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const std::size_t comma = line.find(',');
+    try {
+      if (comma == std::string::npos) throw std::invalid_argument(line);
+      frames.Shown.emplace_back(std::stod(line.substr(0, comma)), std::stoi(line.substr(comma + 1)));
+    } catch (const std::exception&) {
+      frames.Clean = false;  // a line that is no subtitle is ffprobe's complaint
+    }
+  }
+  return frames;
+}
+
+// The text of the first subtitle stream, converted to SubRip by ffmpeg ("" when it cannot be read).
+inline std::string SubtitleText(const std::filesystem::path& path) {
+  return RunCommand("ffmpeg -nostdin -v error -i " + Quoted(path) + " -map 0:s:0 -f srt - 2>/dev/null")
+      .Output;
 }
 
 // The checksum of every packet of the selected stream ("v:0", "a:0"), in order.
