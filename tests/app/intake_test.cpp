@@ -2,6 +2,7 @@
 // as hh:mm:ss, the output format's code) or "Error" for a file it cannot read; the list's own editing; the
 // length format; the "Output" column following the output format.
 #include <QMimeData>
+#include <QScrollBar>
 #include <QTableView>
 #include <QUrl>
 
@@ -319,6 +320,26 @@ class IntakeTest : public QObject {
     QTest::keyClick(&window.Window(), Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier);
     QCOMPARE(window.Dialogs().Messages(),
              QStringList({"Please Add Files To Convert!", "Please Add Files To Convert!"}));
+  }
+
+  // The list follows the intake: the row added last is in view, whole.
+  void listScrollsToTheRowAddedLast() {
+    TestFolder folder;
+    TestWindow window(folder);
+    window.Start();
+    QVERIFY(QTest::qWaitForWindowExposed(&window.Window()));
+    QVERIFY(window.AddAndWait(QStringList(40, app_test::media::ShortAvi())));
+    auto* view = window->findChild<QTableView*>(QStringLiteral("ListView1"));
+    QCoreApplication::processEvents();
+    QVERIFY(view->verticalScrollBar()->maximum() > 0);
+    const QRect last = view->visualRect(window->Files().index(39, 0));
+    QVERIFY2(view->viewport()->rect().contains(last),
+             qPrintable(QStringLiteral("row 40 at y %1 to %2 of a list %3 high; scrolled to %4 of %5")
+                            .arg(last.top())
+                            .arg(last.bottom())
+                            .arg(view->viewport()->height())
+                            .arg(view->verticalScrollBar()->value())
+                            .arg(view->verticalScrollBar()->maximum())));
   }
 
   // Keys of the list: Space toggles the current row's check box, Delete removes it.
