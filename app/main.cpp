@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
 
   app::TForm1 window;
   if (!window.LibrariesBound()) {
+    std::fprintf(stderr, "tarvello: %s\n", window.Vidrel().LastErrorText().c_str());
     app::QtDialogs(nullptr).Information(
         QStringLiteral("Some files are missing. Please re-install this software"));
     return 1;

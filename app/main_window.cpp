@@ -66,6 +66,8 @@ TForm1::TForm1(WindowOptions options)
   font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
   font.setPointSize(8);
   setFont(font);
+  // The application's font too: a style sheet taken off again falls back to it, not to the window's.
+  QApplication::setFont(font);
 
   state_.Choices = &choices_;
   settings_ = options_.SettingsFile.isEmpty()
@@ -204,7 +206,13 @@ void TForm1::AddIntakeRow(const QString& path, const profiles::SourceFacts& fact
     row.FailureReason = QString::fromStdString(facts.ProbeError);
   }
   const int added = files_.Append(std::move(row));
-  list_->scrollTo(files_.index(added, 0));
+  // Once the list has grown its scroll range for the new row, so that the row is shown whole.
+  QMetaObject::invokeMethod(
+      list_,
+      [this, added] {
+        if (added < files_.Count()) list_->scrollTo(files_.index(added, 0));
+      },
+      Qt::QueuedConnection);
 }
 
 void TForm1::ButtonRemoveItemClick() {
@@ -285,6 +293,8 @@ void TForm1::LockControls(bool locked) {
   if (!locked) {
     SetProgressBar(0);
     size_panel_->clear();
+    // Focus had to leave the disabled controls; it goes back to the list, not to the read-only folder.
+    list_->setFocus();
   }
 }
 

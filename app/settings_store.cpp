@@ -1,5 +1,6 @@
 #include "app/settings_store.h"
 
+#include <QFile>
 #include <optional>
 #include <stdexcept>
 
@@ -92,20 +93,22 @@ bool LoadSettings(QSettings& store, ShellState& state, bool (*known_skin)(const 
   ApplySkin(store, state, known_skin);
   try {
     if (store.status() != QSettings::NoError) throw UnreadableValue("the settings file");
-    choices.OutputFolder = ReadText(store, kOutputFolder).toStdString();
+    choices.OutputFolder = QFile::encodeName(ReadText(store, kOutputFolder)).toStdString();
+    // Each value is applied as soon as it is read: a later unreadable value keeps the earlier ones.
     int format_row = ReadInteger(store, kFormatRow, -1000000, choices.ComboOutputFormat.Count() - 1);
     if (format_row < 0) format_row = kFirstRunFormatRow;
-    const bool overwrite = ReadInteger(store, kOverwrite, 0, 1) == 1;
+    choices.ComboOutputFormat.Select(format_row);
+    choices.Overwrite = ReadInteger(store, kOverwrite, 0, 1) == 1;
     const int letterbox = ReadInteger(store, kLetterBox, -1000000, choices.ComboBoxLetterbox.Count() - 1);
+    if (letterbox >= 0) choices.ComboBoxLetterbox.Select(letterbox);
     const int quality_count = static_cast<int>(profiles::QualityLevels().size());
     const int video_quality = ReadInteger(store, kVideoQuality, -1000000, quality_count - 1);
+    if (video_quality >= 0) choices.SavedVideoQuality = video_quality;
     const int audio_quality = ReadInteger(store, kAudioQuality, -1000000, quality_count - 1);
-    choices.Overwrite = overwrite;
-    if (letterbox >= 0) choices.ComboBoxLetterbox.Select(letterbox);
+    if (audio_quality >= 0) choices.SavedAudioQuality = audio_quality;
     // A negative stored quality is ignored: the saved position keeps its value.
-    profiles::RestoreProfileChoices(choices, format_row,
-                                    video_quality >= 0 ? video_quality : choices.SavedVideoQuality,
-                                    audio_quality >= 0 ? audio_quality : choices.SavedAudioQuality);
+    profiles::RestoreProfileChoices(choices, format_row, choices.SavedVideoQuality,
+                                    choices.SavedAudioQuality);
     const int top = ReadInteger(store, kFormTop, -1000000, 1000000);
     const int left = ReadInteger(store, kFormLeft, -1000000, 1000000);
     if (top >= 0) state.SavedTop = top;
@@ -123,7 +126,8 @@ bool LoadSettings(QSettings& store, ShellState& state, bool (*known_skin)(const 
 void SaveSettings(QSettings& store, const ShellState& state) {
   const profiles::WindowChoices& choices = *state.Choices;
   store.setValue(QLatin1String(kSkin), state.SkinsOn ? state.SkinName : QStringLiteral("No Skin"));
-  store.setValue(QLatin1String(kOutputFolder), QString::fromStdString(choices.OutputFolder));
+  store.setValue(QLatin1String(kOutputFolder),
+                 QFile::decodeName(QByteArray::fromStdString(choices.OutputFolder)));
   store.setValue(QLatin1String(kFormatRow), choices.ComboOutputFormat.Selected);
   store.setValue(QLatin1String(kOverwrite), choices.Overwrite ? 1 : 0);
   store.setValue(QLatin1String(kLetterBox), choices.ComboBoxLetterbox.Selected);

@@ -16,7 +16,7 @@ test_packages=(
   ffmpeg          # the ffmpeg/ffprobe tools make fixtures and check outputs in tests
   clang-format    # the format check
   locales         # locale sources: a test makes a comma-decimal locale with localedef
-  xvfb xauth imagemagick          # the window's end-to-end test and its screenshots
+  xvfb xauth imagemagick xdotool  # the window's end-to-end test and its screenshots
   desktop-file-utils appstream    # the packaging checks
 )
 
