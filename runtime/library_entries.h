@@ -178,7 +178,10 @@ extern "C" {
   X(av_sdp_create)                   \
   X(av_pkt_dump_log2)                \
   X(av_guess_codec)                  \
-  X(avformat_query_codec)
+  X(avformat_query_codec)            \
+  X(av_read_pause)                   \
+  X(av_read_play)                    \
+  X(av_guess_frame_rate)
 
 #define TARVELLO_AVFILTER_ENTRIES(X) \
   X(avfilter_version)                \
@@ -244,7 +247,24 @@ extern "C" {
   X(SDL_PumpEvents)             \
   X(SDL_FilterEvents)           \
   X(SDL_PushEvent)              \
-  X(SDL_PeepEvents)
+  X(SDL_PeepEvents)             \
+  X(SDL_OpenAudioDevice)        \
+  X(SDL_CloseAudioDevice)       \
+  X(SDL_PauseAudioDevice)       \
+  X(SDL_MixAudioFormat)         \
+  X(SDL_GetCurrentAudioDriver)  \
+  X(SDL_GetCurrentVideoDriver)  \
+  X(SDL_CreateWindowFrom)       \
+  X(SDL_CreateRenderer)         \
+  X(SDL_DestroyRenderer)        \
+  X(SDL_CreateTexture)          \
+  X(SDL_DestroyTexture)         \
+  X(SDL_UpdateYUVTexture)       \
+  X(SDL_UpdateTexture)          \
+  X(SDL_RenderClear)            \
+  X(SDL_RenderCopy)             \
+  X(SDL_RenderPresent)          \
+  X(SDL_SetRenderDrawColor)
 
 #define TARVELLO_OPENCORE_AMRNB_ENTRIES(X) \
   X(Encoder_Interface_init)                \
