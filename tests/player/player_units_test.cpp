@@ -1,0 +1,86 @@
+// The player's pure parts: the coalescing event ring, the aspect fit and the display aspect.
+#include <gtest/gtest.h>
+
+#include "player/event_ring.h"
+#include "player/video_output.h"
+
+namespace {
+
+using player::TEventRing;
+using player::TPlayerEvent;
+
+TPlayerEvent Position(std::int64_t time) {
+  return TPlayerEvent{player::ekPosition, player::psPlay, time, 1};
+}
+TPlayerEvent State(player::TPlayState state) {
+  return TPlayerEvent{player::ekState, state, 0, 1};
+}
+
+TEST(EventRing, TwoPositionsInARowBecomeTheLaterOne) {
+  TEventRing ring;
+  ring.Put(Position(10));
+  ring.Put(Position(20));
+  ASSERT_TRUE(ring.Pending().IsSet());
+  auto first = ring.Take();
+  ASSERT_TRUE(first.has_value());
+  EXPECT_EQ(first->Timestamp, 20);
+  EXPECT_FALSE(ring.Take().has_value());
+  EXPECT_FALSE(ring.Pending().IsSet());
+}
+
+TEST(EventRing, AStateBetweenPositionsKeepsAllThree) {
+  TEventRing ring;
+  ring.Put(Position(10));
+  ring.Put(State(player::psPause));
+  ring.Put(Position(20));
+  EXPECT_EQ(ring.Take()->Timestamp, 10);
+  EXPECT_EQ(ring.Take()->State, player::psPause);
+  EXPECT_EQ(ring.Take()->Timestamp, 20);
+  EXPECT_FALSE(ring.Take().has_value());
+}
+
+TEST(EventRing, MoreThanTenAlternatingEntriesLoseTheOldest) {
+  TEventRing ring;
+  for (int i = 0; i < 14; ++i)
+    ring.Put(i % 2 == 0 ? Position(i) : State(player::psPause));
+  std::vector<TPlayerEvent> taken;
+  while (auto event = ring.Take())
+    taken.push_back(*event);
+  ASSERT_EQ(taken.size(), 10U);
+  EXPECT_EQ(taken.front().Kind, player::ekPosition);
+  EXPECT_EQ(taken.front().Timestamp, 4);  // entries 0..3 are lost
+}
+
+struct FitCase {
+  int SurfaceWidth, SurfaceHeight;
+  float Setting;
+  AVRational StreamSar, CodecSar;
+  int CodedWidth, CodedHeight;
+  player::TPictureRect Expected;
+};
+
+class AspectFit : public testing::TestWithParam<FitCase> {};
+
+TEST_P(AspectFit, PlacesThePicture) {
+  const FitCase& c = GetParam();
+  const double aspect = player::DisplayAspect(c.Setting, c.SurfaceWidth, c.SurfaceHeight, c.StreamSar,
+                                              c.CodecSar, c.CodedWidth, c.CodedHeight);
+  EXPECT_EQ(player::FitPicture(c.SurfaceWidth, c.SurfaceHeight, aspect), c.Expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AspectFit,
+                         testing::Values(
+                             // 1920x1080 square pixels into 400x300: full width, centred vertically.
+                             FitCase{400, 300, 0, {0, 1}, {0, 1}, 1920, 1080, {0, 38, 400, 224}},
+                             // A negative setting fills the surface.
+                             FitCase{400, 300, -1, {0, 1}, {0, 1}, 1920, 1080, {0, 0, 400, 300}},
+                             // Sample aspect 0/1 in stream and codec: square pixels.
+                             FitCase{320, 240, 0, {0, 1}, {0, 1}, 320, 240, {0, 0, 320, 240}},
+                             // A tall picture: full height, centred horizontally.
+                             FitCase{400, 300, 0, {1, 1}, {0, 1}, 100, 200, {125, 0, 150, 300}},
+                             // The stream's sample aspect wins over the codec's: 720x576 at 16:15 is 4:3.
+                             FitCase{400, 300, 0, {16, 15}, {1, 1}, 720, 576, {0, 0, 400, 300}},
+                             // A set ratio is used as it is.
+                             FitCase{400, 300, 2.0F, {1, 1}, {1, 1}, 320, 240, {0, 50, 400, 200}}));
+
+}  // namespace
