@@ -39,7 +39,11 @@ void TCustomFFmpeg::AudioOutput(TOutputStreamState& ost, TInputStreamState& ist,
   AVCodecContext* encoder = ost.Encoder;
   const TPendingValues& p = pending_;
   const int channels = encoder->ch_layout.nb_channels;
-  if (frame->nb_samples <= 0 || frame->sample_rate <= 0 || channels <= 0) return;
+  // The resampler is made from the frame's own values; a frame that lacks one carries nothing to convert.
+  if (frame->nb_samples <= 0 || frame->sample_rate <= 0 || frame->format < 0 ||
+      frame->ch_layout.nb_channels <= 0 || channels <= 0) {
+    return;
+  }
 
   // The converter follows the input's format, rate and layout; a change mid-stream makes a new one.
   const bool input_changed = ost.ResamplerInputFormat != frame->format ||

@@ -186,7 +186,9 @@ bool TCustomFFmpeg::OpenInput(const std::string& file_name) {
           } else {
             p.FrameAspectRatio = ratio != 0 ? static_cast<float>(ratio) : 1.3333334F;
           }
-          p.FramePixFmt = parameters_in->format < 0 ? 0 : parameters_in->format;
+          // An unknown format stays unknown: taking it for yuv420p would hide a stream that cannot be decoded
+          // and hand that format to the demuxer of a raw input opened next.
+          p.FramePixFmt = parameters_in->format;
         }
         if (decoder->lowres > 0) {
           // The factor is limited to what the decoder can do, as the decoder itself will limit it.

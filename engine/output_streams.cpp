@@ -3,13 +3,18 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "engine/amr_nb_encoder.h"
 #include "engine/codec_lookup.h"
+#include "engine/encoder_limits.h"
 #include "engine/ffmpeg_exception.h"
 #include "engine/rate_control_override.h"
 #include "engine/task.h"
 #include "runtime/library_loader.h"
+#include "runtime/logger.h"
+#include "runtime/scaler.h"
+#include "runtime/text_format.h"
 
 namespace engine {
 namespace {
@@ -21,6 +26,73 @@ T* CopyToLibraryMemory(const T* values, std::size_t count) {
   if (copy == nullptr) throw FFmpegException("av_malloc fail");
   std::memcpy(copy, values, sizeof(T) * count);
   return copy;
+}
+
+const char* EncoderName(const AVCodec* encoder, AVCodecID codec_id) {
+  return encoder != nullptr ? encoder->name : runtime::avcodec().avcodec_get_name(codec_id);
+}
+
+const char* PixelFormatName(AVPixelFormat format) {
+  const char* name = runtime::avutil().av_get_pix_fmt_name(format);
+  return name != nullptr ? name : "none";
+}
+
+bool HasAlpha(AVPixelFormat format) {
+  const AVPixFmtDescriptor* descriptor = runtime::avutil().av_pix_fmt_desc_get(format);
+  return descriptor != nullptr && (descriptor->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
+}
+
+// The given rate, or 25 when none is known; an encoder that takes only certain rates gets the nearest of
+// them unless the rate is forced ("force_fps").
+AVRational OutputFrameRate(const runtime::LogSource* task, const std::string& stream_name,
+                           const AVCodec* encoder, int compliance, const TPendingValues& p) {
+  const AVRational rate = p.FrameRate.num > 0 && p.FrameRate.den > 0 ? p.FrameRate : AVRational{25, 1};
+  const AVRational* allowed = FrameRatesOf(encoder, compliance);
+  if (allowed == nullptr || p.ForceFps) return rate;
+  const AVRational nearest = allowed[runtime::avutil().av_find_nearest_q_idx(rate, allowed)];
+  if (av_cmp_q(nearest, rate) != 0) {
+    runtime::Log(task, runtime::llInfo,
+                 runtime::TextFormat("%s: the %s encoder does not take %d/%d frames per second; it gets the "
+                                     "nearest rate it takes, %d/%d",
+                                     stream_name.c_str(), encoder->name, rate.num, rate.den, nearest.num,
+                                     nearest.den));
+  }
+  return nearest;
+}
+
+// An encoder that takes any pixel format gets one its container can describe: the wanted one when the
+// container has it, else the nearest the container has.
+AVPixelFormat ContainerPixelFormat(const runtime::LogSource* task, const std::string& stream_name,
+                                   const AVOutputFormat& muxer, AVCodecID codec_id, AVPixelFormat wanted) {
+  const AVPixelFormat* formats = ContainerPixelFormats(&muxer, codec_id);
+  if (formats == nullptr || wanted == AV_PIX_FMT_NONE) return wanted;
+  for (const AVPixelFormat* candidate = formats; *candidate != AV_PIX_FMT_NONE; ++candidate) {
+    if (*candidate == wanted) return wanted;
+  }
+  const AVPixelFormat chosen = runtime::avcodec().avcodec_find_best_pix_fmt_of_list(
+      formats, wanted, HasAlpha(wanted) ? 1 : 0, nullptr);
+  runtime::Log(
+      task, runtime::llWarning,
+      runtime::TextFormat("%s: the %s muxer cannot describe %s pictures in %s; they are converted to %s",
+                          stream_name.c_str(), muxer.name, runtime::avcodec().avcodec_get_name(codec_id),
+                          PixelFormatName(wanted), PixelFormatName(chosen)));
+  return chosen;
+}
+
+// The size asked for, or the nearest one the encoder takes in its pixel format; the scaler makes up the
+// difference.
+PictureSize OutputPictureSize(const runtime::LogSource* task, const std::string& stream_name,
+                              const AVCodec* encoder, AVCodecID codec_id, AVPixelFormat format, int width,
+                              int height) {
+  const PictureSize accepted = AcceptedPictureSize(codec_id, format, width, height);
+  if (accepted != PictureSize{width, height}) {
+    runtime::Log(task, runtime::llInfo,
+                 runtime::TextFormat("%s: the %s encoder does not take %dx%d pictures in %s; they are scaled "
+                                     "to %dx%d",
+                                     stream_name.c_str(), EncoderName(encoder, codec_id), width, height,
+                                     PixelFormatName(format), accepted.Width, accepted.Height));
+  }
+  return accepted;
 }
 
 }  // namespace
@@ -130,23 +202,12 @@ void TCustomFFmpeg::NewStream(OutputFile& output, AVMediaType kind) {
       stream->sample_aspect_ratio = NearestAspectFraction(aspect);
       codec->sample_aspect_ratio = stream->sample_aspect_ratio;
     } else {
-      AVRational rate = p.FrameRate.num != 0 ? p.FrameRate : AVRational{25, 1};
+      const std::string stream_name =
+          runtime::TextFormat("Output stream #%d.%d", static_cast<int>(output_files_.size()), stream->index);
       generic_options_.ApplyTo(codec, generic_options_.Video(),
                                AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_VIDEO_PARAM);
-      if (encoder != nullptr && encoder->supported_framerates != nullptr && !p.ForceFps) {
-        rate = encoder->supported_framerates[runtime::avutil().av_find_nearest_q_idx(
-            rate, encoder->supported_framerates)];
-      }
-      codec->time_base = AVRational{rate.den, rate.num};
-      codec->framerate = rate;
-      codec->width = p.FrameWidth + p.PadLeft + p.PadRight;
-      codec->height = p.FrameHeight + p.PadTop + p.PadBottom;
-      const double aspect =
-          codec->width * codec->height != 0
-              ? static_cast<double>(p.FrameAspectRatio) * codec->height / static_cast<double>(codec->width)
-              : static_cast<double>(p.FrameAspectRatio) * 3.0 / 4.0;
-      codec->sample_aspect_ratio = NearestAspectFraction(aspect);
-      stream->sample_aspect_ratio = codec->sample_aspect_ratio;
+      codec->framerate = OutputFrameRate(this, stream_name, encoder, codec->strict_std_compliance, p);
+      codec->time_base = AVRational{codec->framerate.den, codec->framerate.num};
       codec->pix_fmt = static_cast<AVPixelFormat>(p.FramePixFmt);
       if (encoder != nullptr && encoder->pix_fmts != nullptr) {
         bool supported = false;
@@ -154,7 +215,20 @@ void TCustomFFmpeg::NewStream(OutputFile& output, AVMediaType kind) {
           supported = supported || *candidate == codec->pix_fmt;
         }
         if (!supported) codec->pix_fmt = encoder->pix_fmts[0];
+      } else {
+        codec->pix_fmt = ContainerPixelFormat(this, stream_name, *format, codec_id, codec->pix_fmt);
       }
+      const PictureSize size =
+          OutputPictureSize(this, stream_name, encoder, codec_id, codec->pix_fmt,
+                            p.FrameWidth + p.PadLeft + p.PadRight, p.FrameHeight + p.PadTop + p.PadBottom);
+      codec->width = size.Width;
+      codec->height = size.Height;
+      const double aspect =
+          codec->width * codec->height != 0
+              ? static_cast<double>(p.FrameAspectRatio) * codec->height / static_cast<double>(codec->width)
+              : static_cast<double>(p.FrameAspectRatio) * 3.0 / 4.0;
+      codec->sample_aspect_ratio = NearestAspectFraction(aspect);
+      stream->sample_aspect_ratio = codec->sample_aspect_ratio;
       if (p.IntraOnly) codec->gop_size = 0;
       if (p.VideoQScale != 0 || p.SameQuality) {
         codec->flags |= AV_CODEC_FLAG_QSCALE;
@@ -228,6 +302,45 @@ void TCustomFFmpeg::NewStream(OutputFile& output, AVMediaType kind) {
 
   if (!language.empty()) runtime::avutil().av_dict_set(&stream->metadata, "language", language.c_str(), 0);
   output.Streams.push_back(std::move(setup));
+}
+
+void TCustomFFmpeg::MakeScalerOutputWritable(TOutputStreamState& ost) {
+  AVCodecContext* codec = ost.Encoder;
+  const AVPixelFormat wanted = codec->pix_fmt;
+  if (runtime::ScalerWrites(wanted)) return;
+  const AVCodec* encoder = ost.ForcedEncoder != nullptr
+                               ? ost.ForcedEncoder
+                               : runtime::avcodec().avcodec_find_encoder(codec->codec_id);
+  const AVFormatContext* context = output_files_[static_cast<std::size_t>(ost.FileIndex)].Format.get();
+  const AVPixelFormat* allowed = encoder != nullptr && encoder->pix_fmts != nullptr
+                                     ? encoder->pix_fmts
+                                     : ContainerPixelFormats(context->oformat, codec->codec_id);
+  // Without a list to choose from, the scaler's refusal is reported when it is made.
+  if (allowed == nullptr) return;
+  std::vector<AVPixelFormat> writable;
+  for (const AVPixelFormat* candidate = allowed; *candidate != AV_PIX_FMT_NONE; ++candidate) {
+    if (runtime::ScalerWrites(*candidate)) writable.push_back(*candidate);
+  }
+  if (writable.empty()) return;
+  writable.push_back(AV_PIX_FMT_NONE);
+  const AVPixelFormat chosen = runtime::avcodec().avcodec_find_best_pix_fmt_of_list(
+      writable.data(), wanted, HasAlpha(wanted) ? 1 : 0, nullptr);
+  const std::string stream_name = runtime::TextFormat("Output stream #%d.%d", ost.FileIndex, ost.StreamIndex);
+  runtime::Log(this, runtime::llWarning,
+               runtime::TextFormat("%s: the scaler cannot write pictures in %s; they are converted to %s",
+                                   stream_name.c_str(), PixelFormatName(wanted), PixelFormatName(chosen)));
+  codec->pix_fmt = chosen;
+  // The new format may subsample the chroma; the shown shape stays what it was.
+  const PictureSize size =
+      OutputPictureSize(this, stream_name, encoder, codec->codec_id, chosen, codec->width, codec->height);
+  if (size != PictureSize{codec->width, codec->height} && codec->sample_aspect_ratio.num > 0) {
+    codec->sample_aspect_ratio =
+        NearestAspectFraction(av_q2d(codec->sample_aspect_ratio) * codec->width * size.Height /
+                              (static_cast<double>(codec->height) * size.Width));
+    ost.Stream->sample_aspect_ratio = codec->sample_aspect_ratio;
+  }
+  codec->width = size.Width;
+  codec->height = size.Height;
 }
 
 void TCustomFFmpeg::AddNewStream(const std::string& name, const std::string& /*value*/) {

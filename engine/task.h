@@ -191,6 +191,11 @@ class TCustomFFmpeg : public runtime::LogSource {
   void MapStreams();
   void SetUpStreamCopy(TOutputStreamState& ost, TInputStreamState& ist);
   void SetUpEncoding(TOutputStreamState& ost, TInputStreamState& ist);
+  // "Input stream #0.0 (Video) of 'name' has no known <missing>: the file may be damaged or cut short".
+  std::string DamagedInputText(const TInputStreamState& ist, const char* missing) const;
+  // A stream whose pictures pass the scaler gets a pixel format the scaler can write, the nearest one its
+  // encoder (or container) also takes, and the size that format allows.
+  void MakeScalerOutputWritable(TOutputStreamState& ost);
   void OpenEncoders();
   void OpenAmrNbEncoder(TOutputStreamState& ost);
   void OpenDecoders();

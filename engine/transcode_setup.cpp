@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/encoder_limits.h"
 #include "engine/ffmpeg_exception.h"
 #include "engine/video_filter_graph.h"
 #include "engine/task.h"
 #include "runtime/library_loader.h"
 #include "runtime/logger.h"
 #include "runtime/open_error_text.h"
+#include "runtime/scaler.h"
 #include "runtime/stream_kind.h"
 #include "runtime/text_format.h"
 #include "runtime/trim_blanks.h"
@@ -272,12 +274,24 @@ void TCustomFFmpeg::SetUpStreamCopy(TOutputStreamState& ost, TInputStreamState& 
   }
 }
 
+std::string TCustomFFmpeg::DamagedInputText(const TInputStreamState& ist, const char* missing) const {
+  return runtime::TextFormat(
+      "Input stream #%d.%d (%s) of '%s' has no known %s: the file may be damaged or cut short", ist.FileIndex,
+      ist.StreamIndex, KindName(ist.Stream->codecpar),
+      input_files_[static_cast<std::size_t>(ist.FileIndex)].FileName.c_str(), missing);
+}
+
 void TCustomFFmpeg::SetUpEncoding(TOutputStreamState& ost, TInputStreamState& ist) {
   AVCodecContext* codec = ost.Encoder;
   const AVCodecContext* icodec = ist.Decoder;
   const TPendingValues& p = pending_;
   switch (codec->codec_type) {
     case AVMEDIA_TYPE_AUDIO:
+      // The decoded frames bring their own format, rate and layout; the encoder takes the input's rate and
+      // format when the output gives none, and the library cannot open it without them.
+      if (codec->sample_rate <= 0 || codec->sample_fmt == AV_SAMPLE_FMT_NONE) {
+        throw FFmpegException(DamagedInputText(ist, "sample format or rate"));
+      }
       ost.AudioResample = icodec->sample_rate != codec->sample_rate || p.AudioSyncMethod > 1;
       break;
     case AVMEDIA_TYPE_SUBTITLE:
@@ -289,6 +303,12 @@ void TCustomFFmpeg::SetUpEncoding(TOutputStreamState& ost, TInputStreamState& is
       }
       break;
     case AVMEDIA_TYPE_VIDEO: {
+      // The scaler and the filter graph are made from the input's format and size; the scaler library aborts
+      // the process on an unknown format rather than failing.
+      if (icodec->width <= 0 || icodec->height <= 0 ||
+          runtime::avutil().av_pix_fmt_desc_get(icodec->pix_fmt) == nullptr) {
+        throw FFmpegException(DamagedInputText(ist, "picture format or size"));
+      }
       if (codec->pix_fmt == AV_PIX_FMT_NONE) {
         throw FFmpegException("Video pixel format is unknown, stream cannot be decoded");
       }
@@ -298,6 +318,7 @@ void TCustomFFmpeg::SetUpEncoding(TOutputStreamState& ost, TInputStreamState& is
           !(codec->width == icodec->width - p.CropLeft - p.CropRight + p.PadLeft + p.PadRight &&
             codec->height == icodec->height - p.CropTop - p.CropBottom + p.PadTop + p.PadBottom &&
             codec->pix_fmt == icodec->pix_fmt);
+      if (ost.VideoResample) MakeScalerOutputWritable(ost);
       if (ost.VideoCrop) {
         ost.TopBand = ost.ConfiguredTop = p.CropTop;
         ost.BottomBand = ost.ConfiguredBottom = p.CropBottom;
@@ -343,6 +364,17 @@ void TCustomFFmpeg::SetUpEncoding(TOutputStreamState& ost, TInputStreamState& is
         }
         codec->width = ost.Graph->OutputWidth() + p.PadLeft + p.PadRight;
         codec->height = ost.Graph->OutputHeight() + p.PadTop + p.PadBottom;
+        const PictureSize accepted =
+            AcceptedPictureSize(codec->codec_id, codec->pix_fmt, codec->width, codec->height);
+        if (accepted != PictureSize{codec->width, codec->height}) {
+          throw FFmpegException(runtime::TextFormat(
+              "Error opening filters: the filter chain gives %dx%d pictures, which the %s encoder does "
+              "not take in %s; end the chain with scale=%d:%d",
+              ost.Graph->OutputWidth(), ost.Graph->OutputHeight(),
+              runtime::avcodec().avcodec_get_name(codec->codec_id),
+              runtime::avutil().av_get_pix_fmt_name(codec->pix_fmt), accepted.Width - p.PadLeft - p.PadRight,
+              accepted.Height - p.PadTop - p.PadBottom));
+        }
         ost.VideoResample = false;
       }
       if (ost.VideoPad || ost.VideoResample || (ost.VideoCrop && !video_filters_on_)) {
@@ -358,10 +390,10 @@ void TCustomFFmpeg::SetUpEncoding(TOutputStreamState& ost, TInputStreamState& is
         }
       }
       if (ost.VideoResample) {
-        ost.Scaler.reset(runtime::swscale().sws_getContext(
+        ost.Scaler = runtime::NewScaler(
             icodec->width - p.CropLeft - p.CropRight, icodec->height - p.CropTop - p.CropBottom,
             icodec->pix_fmt, codec->width - p.PadLeft - p.PadRight, codec->height - p.PadTop - p.PadBottom,
-            codec->pix_fmt, current_scaler_flags_, nullptr, nullptr, nullptr));
+            codec->pix_fmt, current_scaler_flags_);
         if (ost.Scaler == nullptr) throw FFmpegException("Cannot get resampling context");
         codec->bits_per_raw_sample = 0;
       }

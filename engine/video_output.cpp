@@ -7,6 +7,7 @@
 #include "engine/task.h"
 #include "runtime/library_loader.h"
 #include "runtime/logger.h"
+#include "runtime/scaler.h"
 #include "runtime/text_format.h"
 
 namespace engine {
@@ -91,10 +92,10 @@ void TCustomFFmpeg::VideoOutput(TOutputStreamState& ost, TInputStreamState& ist,
     ost.ResampleWidth = frame->width - ost.LeftBand - ost.RightBand;
     ost.ResamplePixFmt = frame->format;
     current_scaler_flags_ = ScalerFlagsOption();
-    ost.Scaler.reset(runtime::swscale().sws_getContext(
+    ost.Scaler = runtime::NewScaler(
         ost.ResampleWidth, ost.ResampleHeight, static_cast<AVPixelFormat>(frame->format),
         encoder->width - ost.PadLeft - ost.PadRight, encoder->height - ost.PadTop - ost.PadBottom,
-        encoder->pix_fmt, current_scaler_flags_, nullptr, nullptr, nullptr));
+        encoder->pix_fmt, current_scaler_flags_);
     if (ost.Scaler == nullptr) throw FFmpegException("Cannot get resampling context");
   }
 

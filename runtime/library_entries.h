@@ -144,7 +144,8 @@ extern "C" {
   X(avsubtitle_free)                 \
   X(av_new_packet)                   \
   X(av_codec_iterate)                \
-  X(av_codec_is_encoder)
+  X(av_codec_is_encoder)             \
+  X(avcodec_find_best_pix_fmt_of_list)
 
 #define TARVELLO_AVFORMAT_ENTRIES(X) \
   X(avformat_version)                \

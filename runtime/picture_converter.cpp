@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "runtime/scaler.h"
+
 namespace runtime {
 namespace {
 
@@ -25,10 +27,7 @@ bool UsableSize(int width, int height) {
 // null), so the owner gives its context up for the call and takes the result.
 SwsContext* CachedScaler(ScalerPtr& scaler, int source_width, int source_height, AVPixelFormat source_format,
                          int width, int height, AVPixelFormat format) {
-  // The scaler library aborts the process on a format it does not know instead of failing the call.
-  if (swscale().sws_isSupportedInput(source_format) <= 0 || swscale().sws_isSupportedOutput(format) <= 0) {
-    return nullptr;
-  }
+  if (!ScalerTakes(source_width, source_height, source_format, width, height, format)) return nullptr;
   scaler.reset(swscale().sws_getCachedContext(scaler.release(), source_width, source_height, source_format,
                                               width, height, format, SWS_BICUBIC, nullptr, nullptr, nullptr));
   return scaler.get();
