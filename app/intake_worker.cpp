@@ -1,4 +1,5 @@
 #include "app/intake_worker.h"
+#include "app/local_names.h"
 
 #include <QFile>
 #include <QMetaObject>
@@ -39,8 +40,7 @@ void IntakeWorker::Run(QStringList files, probe::TCustomAVProbe& probe) {
   try {
     for (const QString& file : files) {
       if (cancel_) break;
-      const profiles::SourceFacts facts =
-          profiles::ReadSourceFacts(probe, QFile::encodeName(file).toStdString());
+      const profiles::SourceFacts facts = profiles::ReadSourceFacts(probe, ToLocalName(file));
       // Posting never waits: the main thread adds the row when it gets to it.
       QMetaObject::invokeMethod(
           this, [this, file, facts] { on_file_(file, facts); }, Qt::QueuedConnection);

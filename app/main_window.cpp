@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "app/local_names.h"
 
 #include <QAction>
 #include <QApplication>
@@ -40,14 +41,6 @@ namespace {
 constexpr int kClientWidth = 793;
 constexpr int kClientHeight = 582;
 constexpr int kStatusBarHeight = 21;
-
-QString FromLocal(const std::string& text) {
-  return QFile::decodeName(QByteArray::fromStdString(text));
-}
-
-std::string ToLocal(const QString& text) {
-  return QFile::encodeName(text).toStdString();
-}
 
 }  // namespace
 
@@ -125,7 +118,7 @@ TForm1::TForm1(WindowOptions options)
 
   const std::filesystem::path libraries = options_.LibraryFolder.isEmpty()
                                               ? runtime::ProgramFolder()
-                                              : std::filesystem::path(ToLocal(options_.LibraryFolder));
+                                              : std::filesystem::path(ToLocalName(options_.LibraryFolder));
   libraries_bound_ = vidrel_->LoadMediaLibraries(libraries);
   if (libraries_bound_) ConnectEngine();
   ApplyChoicesToWidgets();
@@ -166,7 +159,7 @@ void TForm1::RestoreSettings() {
 
 void TForm1::ApplyChoicesToWidgets() {
   binding_.Refresh();
-  edit_output_folder_->setText(FromLocal(choices_.OutputFolder));
+  edit_output_folder_->setText(FromLocalName(choices_.OutputFolder));
   overwrite_check_->setChecked(choices_.Overwrite);
   volume_->setValue(choices_.OutputVolume);
 }
@@ -243,7 +236,7 @@ void TForm1::ButtonBrowseForFolderClick() {
   const std::optional<QString> folder = dialogs_->ChooseFolder(
       QStringLiteral("Please choose your output folder: "), edit_output_folder_->text());
   if (!folder) return;
-  choices_.OutputFolder = ToLocal(folder->trimmed());
+  choices_.OutputFolder = ToLocalName(folder->trimmed());
   edit_output_folder_->setText(folder->trimmed());
 }
 

@@ -1,4 +1,5 @@
 #include "app/queue_controller.h"
+#include "app/local_names.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -22,10 +23,6 @@ QString ClockText(qint64 seconds) {
       .arg(seconds / 3600)
       .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
       .arg(seconds % 60, 2, 10, QLatin1Char('0'));
-}
-
-std::string LocalName(const QString& text) {
-  return QFile::encodeName(text).toStdString();
 }
 
 }  // namespace
@@ -60,7 +57,7 @@ bool QueueController::CheckBeforeRip() {
     host_.Dialog().Information(QStringLiteral("Please Add Files To Convert!"));
     return false;
   }
-  const QString folder = QFile::decodeName(QByteArray::fromStdString(host_.Choices().OutputFolder));
+  const QString folder = FromLocalName(host_.Choices().OutputFolder);
   if (folder.isEmpty()) {
     host_.Dialog().Information(QStringLiteral("Please select an output folder!"));
     host_.BrowseForFolder();
@@ -122,10 +119,9 @@ void QueueController::StartJob(int row) {
   host_.SetProgressBar(0);
 
   const QString source = files_.Caption(row);
-  const profiles::JobSource job{LocalName(source), files_.Text(row, kColumnSize).toStdString()};
+  const profiles::JobSource job{ToLocalName(source), files_.Text(row, kColumnSize).toStdString()};
   profiles::JobStart start;
-  const QString output_guess =
-      QFile::decodeName(QByteArray::fromStdString(profiles::OutputPathFor(host_.Choices(), job.Path)));
+  const QString output_guess = FromLocalName(profiles::OutputPathFor(host_.Choices(), job.Path));
   files_.SetLogFile(row, logs_ != nullptr ? logs_->StartJob(source, output_guess) : QString());
   try {
     start = profiles::BuildAndStartJob(vidrel_, host_.Choices(), job, output_options_);

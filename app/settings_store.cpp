@@ -1,4 +1,5 @@
 #include "app/settings_store.h"
+#include "app/local_names.h"
 
 #include <QFile>
 #include <optional>
@@ -93,7 +94,7 @@ bool LoadSettings(QSettings& store, ShellState& state, bool (*known_skin)(const 
   ApplySkin(store, state, known_skin);
   try {
     if (store.status() != QSettings::NoError) throw UnreadableValue("the settings file");
-    choices.OutputFolder = QFile::encodeName(ReadText(store, kOutputFolder)).toStdString();
+    choices.OutputFolder = ToLocalName(ReadText(store, kOutputFolder));
     // Each value is applied as soon as it is read: a later unreadable value keeps the earlier ones.
     int format_row = ReadInteger(store, kFormatRow, -1000000, choices.ComboOutputFormat.Count() - 1);
     if (format_row < 0) format_row = kFirstRunFormatRow;
@@ -126,8 +127,7 @@ bool LoadSettings(QSettings& store, ShellState& state, bool (*known_skin)(const 
 void SaveSettings(QSettings& store, const ShellState& state) {
   const profiles::WindowChoices& choices = *state.Choices;
   store.setValue(QLatin1String(kSkin), state.SkinsOn ? state.SkinName : QStringLiteral("No Skin"));
-  store.setValue(QLatin1String(kOutputFolder),
-                 QFile::decodeName(QByteArray::fromStdString(choices.OutputFolder)));
+  store.setValue(QLatin1String(kOutputFolder), FromLocalName(choices.OutputFolder));
   store.setValue(QLatin1String(kFormatRow), choices.ComboOutputFormat.Selected);
   store.setValue(QLatin1String(kOverwrite), choices.Overwrite ? 1 : 0);
   store.setValue(QLatin1String(kLetterBox), choices.ComboBoxLetterbox.Selected);

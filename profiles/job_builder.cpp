@@ -18,11 +18,6 @@ constexpr int kAutomaticNorm = 0;
 constexpr int kPalNorm = 1;
 constexpr int kNtscNorm = 2;
 
-std::string FileNameOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
 }

@@ -1,37 +1,17 @@
 #include "profiles/source_contents.h"
 
-#include "runtime/library_loader.h"
+#include "profiles/unique_output_name.h"
 
 namespace profiles {
-namespace {
-
-std::string FileNameOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-}  // namespace
 
 SourceContents ReadSourceContents(probe::TCustomAVProbe& probe, const std::string& path) {
   SourceContents contents;
   const probe::ProbeCloser close_after_reading(probe);
   if (!probe.Open(path)) return contents;
   contents.Read = true;
-  const AVFormatContext* format = probe.FormatContext();
-  for (unsigned index = 0; index < format->nb_streams; ++index) {
-    const AVStream* stream = format->streams[index];
-    switch (stream->codecpar->codec_type) {
-      case AVMEDIA_TYPE_VIDEO:
-        // An album picture is a still that goes with the sound, not a video to convert.
-        if ((stream->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0) contents.HasPicture = true;
-        break;
-      case AVMEDIA_TYPE_AUDIO:
-        contents.HasSound = true;
-        break;
-      default:
-        break;
-    }
-  }
+  // An album picture is a still that goes with the sound, not a video to convert.
+  contents.HasPicture = probe.NonCoverVideoStreamCount() > 0;
+  contents.HasSound = probe.AudioStreamCount() > 0;
   return contents;
 }
 

@@ -5,6 +5,11 @@
 #include <string_view>
 
 namespace profiles {
+
+std::string FileNameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 namespace {
 
 // The path up to its extension: the last "." of the last component, unless that dot starts the name.

@@ -10,6 +10,9 @@ namespace profiles {
 // replaced ("a.b/clip" keeps its folder's dot).
 std::string UniqueOutputName(const std::string& path, const std::string& extension);
 
+// The last component of path: what follows its last "/".
+std::string FileNameOf(const std::string& path);
+
 // path with its extension replaced by extension.
 std::string ReplaceExtension(const std::string& path, const std::string& extension);
 

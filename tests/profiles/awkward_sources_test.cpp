@@ -51,18 +51,11 @@ fs::path CutShort() {
   const fs::path whole = media_test::Fixture(
       "cut_short_whole.mkv", "-f lavfi -i testsrc=size=320x240:rate=25:duration=4 -c:v libx264 -g 100");
   if (whole.empty()) return {};
-  const fs::path cut = whole.parent_path() / "cut_short.mkv";
-  if (fs::exists(cut)) return cut;
-  const fs::path partial = whole.parent_path() / ("cut_short-" + std::to_string(::getpid()) + ".partial");
-  {
-    std::ifstream in(whole, std::ios::binary);
-    std::ofstream out(partial, std::ios::binary);
-    std::vector<char> head(2500);
-    in.read(head.data(), static_cast<std::streamsize>(head.size()));
-    out.write(head.data(), in.gcount());
-  }
-  fs::rename(partial, cut);
-  return cut;
+  std::ifstream in(whole, std::ios::binary);
+  std::string head(2500, '\0');
+  in.read(head.data(), static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<std::size_t>(in.gcount()));
+  return media_test::WrittenFixture("cut_short.mkv", head);
 }
 
 fs::path SongWithCover() {
@@ -73,14 +66,7 @@ fs::path SongWithCover() {
 }
 
 fs::path FilmWithSubtitles() {
-  const fs::path folder = TARVELLO_FIXTURE_DIR;
-  fs::create_directories(folder);
-  const fs::path text = folder / "hello.srt";
-  if (!fs::exists(text)) {
-    const fs::path partial = folder / ("hello-" + std::to_string(::getpid()) + ".partial");
-    std::ofstream(partial) << "1\n00:00:00,000 --> 00:00:00,800\nHello\n";
-    fs::rename(partial, text);
-  }
+  const fs::path text = media_test::WrittenFixture("hello.srt", "1\n00:00:00,000 --> 00:00:00,800\nHello\n");
   return media_test::Fixture(
       "subtitled.mkv",
       "-f lavfi -i testsrc=size=320x240:rate=25:duration=1 -f lavfi -i sine=duration=1 "
