@@ -18,6 +18,7 @@ test_packages=(
   locales         # locale sources: a test makes a comma-decimal locale with localedef
   xvfb xauth imagemagick xdotool  # the window's end-to-end test and its screenshots
   desktop-file-utils appstream    # the packaging checks
+  sox             # the preview's sound checks read the disk audio driver's output
 )
 
 case "${1:-}" in
