@@ -30,6 +30,7 @@
 #include "app/job_logs.h"
 #include "app/open_dialog_filter.h"
 #include "app/preview_area.h"
+#include "app/preview_panel.h"
 #include "app/skins.h"
 #include "app/window_position.h"
 #include "profiles/parameter_lists.h"
@@ -116,10 +117,7 @@ TForm1::TForm1(WindowOptions options)
     connect(convert_keys, &QShortcut::activated, queue_.get(), &QueueController::ButtonRipNowClick);
   }
 
-  const std::filesystem::path libraries = options_.LibraryFolder.isEmpty()
-                                              ? runtime::ProgramFolder()
-                                              : std::filesystem::path(ToLocalName(options_.LibraryFolder));
-  libraries_bound_ = vidrel_->LoadMediaLibraries(libraries);
+  libraries_bound_ = vidrel_->LoadMediaLibraries(LibraryFolder());
   if (libraries_bound_) ConnectEngine();
   ApplyChoicesToWidgets();
 }
@@ -278,7 +276,7 @@ void TForm1::LockControls(bool locked) {
   controls_locked_ = locked;
   for (QWidget* control :
        std::initializer_list<QWidget*>{tabs_, preferences_, combo_output_format_, button_open_,
-                                       button_remove_, button_clear_, button_rip_, track_bar_}) {
+                                       button_remove_, button_clear_, button_rip_, &preview_panel_->Slider()}) {
     control->setEnabled(!locked);
   }
   for (QMenu* menu : top_menus_)
@@ -304,13 +302,26 @@ void TForm1::SetSizePanel(const QString& text) {
   size_panel_->setText(text);
 }
 
-void TForm1::StopPreview(bool) {
-  // Playback comes with the preview player; until then the area only needs its default picture back.
-  preview_area_->ShowDefaultPicture();
+void TForm1::StopPreview(bool wait) {
+  preview_panel_->StopPreview(wait);
 }
 
 void TForm1::ShowPreviewFrame(const runtime::Bitmap& bitmap) {
-  preview_area_->ShowFrame(bitmap);
+  preview_panel_->ShowConversionFrame(bitmap);
+}
+
+QString TForm1::SelectedFile() const {
+  if (selected_index_ < 0 || selected_index_ >= files_.Count()) return {};
+  return selected_file_;
+}
+
+QString TForm1::OutputFolderText() const {
+  return edit_output_folder_->text();
+}
+
+std::filesystem::path TForm1::LibraryFolder() const {
+  return options_.LibraryFolder.isEmpty() ? runtime::ProgramFolder()
+                                          : std::filesystem::path(ToLocalName(options_.LibraryFolder));
 }
 
 bool TForm1::PreviewDuringConversion() const {

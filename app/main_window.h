@@ -11,6 +11,7 @@
 #include "app/choice_binding.h"
 #include "app/dialogs.h"
 #include "app/file_list_model.h"
+#include "app/preview_panel.h"
 #include "app/queue_controller.h"
 #include "app/settings_store.h"
 #include "engine/vidrel.h"
@@ -46,7 +47,7 @@ struct WindowOptions {
   std::unique_ptr<Dialogs> DialogSeam;  // null: the real Qt dialogs
 };
 
-class TForm1 final : public QMainWindow, public QueueHost {
+class TForm1 final : public QMainWindow, public QueueHost, public PreviewHost {
   Q_OBJECT
  public:
   explicit TForm1(WindowOptions options = {});
@@ -69,7 +70,8 @@ class TForm1 final : public QMainWindow, public QueueHost {
   const ShellState& State() const { return state_; }
   engine::TVidrel& Vidrel() { return *vidrel_; }
   bool IntakeRunning() const override;
-  PreviewArea& Preview() { return *preview_area_; }
+  PreviewPanel& Panel() { return *preview_panel_; }
+  PreviewArea& Preview() { return preview_panel_->Area(); }
   // A menu or toolbar action by its object name ("actionExit", "actionSkin51", ...).
   QAction* Action(const QString& name) const;
   bool ControlsLocked() const { return controls_locked_; }
@@ -94,7 +96,7 @@ class TForm1 final : public QMainWindow, public QueueHost {
   bool event(QEvent* event) override;
 
  private:
-  // QueueHost.
+  // QueueHost and PreviewHost.
   Dialogs& Dialog() override { return *dialogs_; }
   void BrowseForFolder() override { ButtonBrowseForFolderClick(); }
   void SelectRow(int row) override;
@@ -105,6 +107,12 @@ class TForm1 final : public QMainWindow, public QueueHost {
   void StopPreview(bool wait) override;
   void ShowPreviewFrame(const runtime::Bitmap& bitmap) override;
   bool PreviewDuringConversion() const override;
+  // PreviewHost.
+  bool Converting() const override { return queue_->Converting(); }
+  bool JobActive() const override { return queue_->JobActive(); }
+  QString SelectedFile() const override;
+  QString OutputFolderText() const override;
+  std::filesystem::path LibraryFolder() const override;
 
   void BuildToolBar(QWidget* client);
   void BuildOutputRow(QWidget* client);
@@ -153,9 +161,7 @@ class TForm1 final : public QMainWindow, public QueueHost {
   QLineEdit* edit_output_folder_ = nullptr;
   QToolButton* button_browse_ = nullptr;
   QTabWidget* tabs_ = nullptr;
-  QFrame* preview_panel_ = nullptr;
-  PreviewArea* preview_area_ = nullptr;
-  QSlider* track_bar_ = nullptr;
+  PreviewPanel* preview_panel_ = nullptr;
   QGroupBox* preferences_ = nullptr;
   QSpinBox* volume_ = nullptr;
   QCheckBox* preview_check_ = nullptr;

@@ -1,10 +1,10 @@
 // The main window's areas, each control at its place: a fixed window, so every position is given.
 #include <QCheckBox>
+#include <QGuiApplication>
 #include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QSlider>
@@ -14,7 +14,7 @@
 #include <QToolButton>
 
 #include "app/main_window.h"
-#include "app/preview_area.h"
+#include "app/preview_panel.h"
 
 namespace app {
 namespace {
@@ -139,32 +139,10 @@ void TForm1::BuildSettingsTabs(QWidget* client) {
 }
 
 void TForm1::BuildPreviewPanel(QWidget* client) {
-  preview_panel_ = new QFrame(client);
-  preview_panel_->setObjectName(QStringLiteral("PanelPreview"));
-  preview_panel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  preview_panel_->setLineWidth(2);
+  // The player draws into a native window where there is X11; elsewhere it hands its pictures over.
+  const bool native_surface = QGuiApplication::platformName() == QLatin1String("xcb");
+  preview_panel_ = new PreviewPanel(*this, client, native_surface);
   preview_panel_->setGeometry(279, kSettingsTop + 6, 263, 204);
-  preview_area_ = new PreviewArea(preview_panel_);
-  preview_area_->setGeometry(4, 4, 255, 137);
-  track_bar_ = new QSlider(Qt::Horizontal, preview_panel_);
-  track_bar_->setObjectName(QStringLiteral("TrackBar1"));
-  track_bar_->setGeometry(6, 147, 249, 16);
-  track_bar_->setRange(0, 0);
-  struct Button {
-    const char* Name;
-    const char* Hint;
-    const char* Picture;
-    int X;
-  };
-  for (const Button& button : {Button{"SpeedButtonPlay", "Play", ":/pictures/play.svg", 22},
-                               Button{"SpeedButtonPause", "Pause", ":/pictures/pause.svg", 67},
-                               Button{"SpeedButtonStop", "Stop", ":/pictures/stoppreview.svg", 114},
-                               Button{"SpeedButtonVolume", "Adjust volume", ":/pictures/volume.svg", 162},
-                               Button{"ButtonSnapshot", "Take a snapshot", ":/pictures/snapshot.svg", 209}}) {
-    QToolButton* made = PictureButton(preview_panel_, button.Name, QString(), button.Picture,
-                                      QRect(button.X, 169, 35, 27), QSize(20, 20));
-    made->setToolTip(QLatin1String(button.Hint));
-  }
 }
 
 void TForm1::BuildPreferences(QWidget* client) {

@@ -11,6 +11,7 @@
 #include "app/file_list_view.h"
 #include "app/help_location.h"
 #include "app/main_window.h"
+#include "app/preview_panel.h"
 #include "app/skins.h"
 
 namespace app {
@@ -95,7 +96,8 @@ void TForm1::BuildListMenu() {
   connect(NamedAction(list_menu_, QStringLiteral("Clear All Items"), QStringLiteral("actionClearAll")),
           &QAction::triggered, this, &TForm1::ButtonClearListClick);
   list_menu_->addSeparator();
-  NamedAction(list_menu_, QStringLiteral("Play Selected Item"), QStringLiteral("actionPlaySelected"));
+  connect(NamedAction(list_menu_, QStringLiteral("Play Selected Item"), QStringLiteral("actionPlaySelected")),
+          &QAction::triggered, preview_panel_, &PreviewPanel::SpeedButtonPlayClick);
   list_menu_->addSeparator();
   connect(NamedAction(list_menu_, QStringLiteral("Show Log"), QStringLiteral("actionShowLog")),
           &QAction::triggered, this, &TForm1::ShowLogOfSelected);

@@ -253,6 +253,11 @@ extern "C" {
   X(SDL_CloseAudioDevice)       \
   X(SDL_PauseAudioDevice)       \
   X(SDL_MixAudioFormat)         \
+  X(SDL_RWFromConstMem)         \
+  X(SDL_LoadWAV_RW)             \
+  X(SDL_FreeWAV)                \
+  X(SDL_QueueAudio)             \
+  X(SDL_GetQueuedAudioSize)     \
   X(SDL_GetCurrentAudioDriver)  \
   X(SDL_GetCurrentVideoDriver)  \
   X(SDL_CreateWindowFrom)       \
