@@ -274,9 +274,9 @@ void TForm1::ScrollToRow(int row) {
 
 void TForm1::LockControls(bool locked) {
   controls_locked_ = locked;
-  for (QWidget* control :
-       std::initializer_list<QWidget*>{tabs_, preferences_, combo_output_format_, button_open_,
-                                       button_remove_, button_clear_, button_rip_, &preview_panel_->Slider()}) {
+  for (QWidget* control : std::initializer_list<QWidget*>{tabs_, preferences_, combo_output_format_,
+                                                          button_open_, button_remove_, button_clear_,
+                                                          button_rip_, &preview_panel_->Slider()}) {
     control->setEnabled(!locked);
   }
   for (QMenu* menu : top_menus_)

@@ -15,8 +15,8 @@ namespace app {
 // main thread paints it; one queued call at a time, so a busy window never piles up frames.
 struct FrameMailbox {
   std::mutex Lock;
-  runtime::Bitmap Newest;    // under Lock
-  bool CallQueued = false;   // under Lock
+  runtime::Bitmap Newest;       // under Lock
+  bool CallQueued = false;      // under Lock
   std::uint64_t Accepting = 0;  // under Lock: the playback whose frames are shown, 0 for none
   std::uint64_t Playbacks = 0;  // under Lock
   PreviewArea* Area = nullptr;  // under Lock; null once the transport is gone
@@ -24,7 +24,8 @@ struct FrameMailbox {
 
 namespace {
 
-void Deliver(const std::shared_ptr<FrameMailbox>& mailbox, std::uint64_t playback, const runtime::Bitmap& frame) {
+void Deliver(const std::shared_ptr<FrameMailbox>& mailbox, std::uint64_t playback,
+             const runtime::Bitmap& frame) {
   std::lock_guard<std::mutex> hold(mailbox->Lock);
   if (mailbox->Area == nullptr || mailbox->Accepting != playback) return;
   mailbox->Newest = frame;
@@ -61,7 +62,8 @@ PlayerTransport::PlayerTransport(PreviewArea& area)
     screen_height = area_.height();
     emit FileOpened(duration > 0 ? duration : 0);
   };
-  player_.SetOnPosition([this](player::TCustomPlayer&, std::int64_t position) { emit PositionReported(position); });
+  player_.SetOnPosition(
+      [this](player::TCustomPlayer&, std::int64_t position) { emit PositionReported(position); });
   player_.SetOnState([this](player::TCustomPlayer&, player::TPlayState state) {
     if (state == player::psEnd) emit PlaybackEnded();
   });

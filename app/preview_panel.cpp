@@ -96,7 +96,8 @@ class SliderMouse final : public QObject {
       }
     } else if (event->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton) {
       // The slider ends its drag first, then the panel seeks to where it was let go.
-      QMetaObject::invokeMethod(&panel_, [panel = &panel_] { panel->SliderMouseUp(); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          &panel_, [panel = &panel_] { panel->SliderMouseUp(); }, Qt::QueuedConnection);
     }
     return false;
   }
@@ -132,8 +133,10 @@ PreviewPanel::PreviewPanel(PreviewHost& host, QWidget* parent, bool native_surfa
   QToolButton* play = PanelButton(this, "SpeedButtonPlay", "Play", ":/pictures/play.svg", 22);
   QToolButton* pause = PanelButton(this, "SpeedButtonPause", "Pause", ":/pictures/pause.svg", 67);
   QToolButton* stop = PanelButton(this, "SpeedButtonStop", "Stop", ":/pictures/stoppreview.svg", 114);
-  button_volume_ = PanelButton(this, "SpeedButtonVolume", "Adjust volume", SpeakerPicture(kFullVolumeTag), 162);
-  QToolButton* snapshot = PanelButton(this, "ButtonSnapshot", "Take a snapshot", ":/pictures/snapshot.svg", 209);
+  button_volume_ =
+      PanelButton(this, "SpeedButtonVolume", "Adjust volume", SpeakerPicture(kFullVolumeTag), 162);
+  QToolButton* snapshot =
+      PanelButton(this, "ButtonSnapshot", "Take a snapshot", ":/pictures/snapshot.svg", 209);
   connect(play, &QToolButton::clicked, this, &PreviewPanel::SpeedButtonPlayClick);
   connect(pause, &QToolButton::clicked, this, &PreviewPanel::SpeedButtonPauseClick);
   connect(stop, &QToolButton::clicked, this, &PreviewPanel::SpeedButtonStopClick);
@@ -142,9 +145,9 @@ PreviewPanel::PreviewPanel(PreviewHost& host, QWidget* parent, bool native_surfa
 
   volume_menu_ = new QMenu(this);
   volume_menu_->setObjectName(QStringLiteral("PopupMenuVolume"));
-  for (const auto& [text, name, tag] : {std::tuple{"Mute", "Mute1", kMuteTag},
-                                         std::tuple{"Half Volume", "HalfVolume1", kHalfVolumeTag},
-                                         std::tuple{"Full Volume", "FullVolume1", kFullVolumeTag}}) {
+  for (const auto& [text, name, tag] :
+       {std::tuple{"Mute", "Mute1", kMuteTag}, std::tuple{"Half Volume", "HalfVolume1", kHalfVolumeTag},
+        std::tuple{"Full Volume", "FullVolume1", kFullVolumeTag}}) {
     QAction* item = volume_menu_->addAction(QIcon(QLatin1String(SpeakerPicture(tag))), QLatin1String(text));
     item->setObjectName(QLatin1String(name));
     item->setData(tag);
@@ -153,7 +156,8 @@ PreviewPanel::PreviewPanel(PreviewHost& host, QWidget* parent, bool native_surfa
 
   timer_play_.setInterval(kTimerPlayMilliseconds);
   connect(&timer_play_, &QTimer::timeout, this, &PreviewPanel::TimerPlayTimer);
-  connect(area_, &PreviewArea::KeyCommand, this, [this](PreviewKey key) { KeyCommand(static_cast<int>(key)); });
+  connect(area_, &PreviewArea::KeyCommand, this,
+          [this](PreviewKey key) { KeyCommand(static_cast<int>(key)); });
   connect(area_, &PreviewArea::DoubleClicked, this, &PreviewPanel::OpenInDesktopPlayer);
 
   UseTransport(std::make_unique<PlayerTransport>(*area_));
@@ -320,7 +324,8 @@ void PreviewPanel::ButtonSnapshotClick() {
   const QString folder = folder_text.trimmed();
   if (!QFileInfo(folder).isDir()) {
     host_.Dialog().Information(QStringLiteral("The output folder \"") + folder_text + QStringLiteral("\"") +
-                               QStringLiteral("\n\r") + QStringLiteral("does not exist or has been deleted!") +
+                               QStringLiteral("\n\r") +
+                               QStringLiteral("does not exist or has been deleted!") +
                                QStringLiteral("\n\r") + QStringLiteral("Please choose a new output folder."));
     host_.BrowseForFolder();
     return;
@@ -354,8 +359,8 @@ void PreviewPanel::KeyCommand(int key) {
     case PreviewKey::Back:
     case PreviewKey::Forward: {
       if (ConversionRunning() || !transport_->IsOpen()) return;
-      const double step = static_cast<PreviewKey>(key) == PreviewKey::Back ? -kKeySeekMicroseconds
-                                                                            : kKeySeekMicroseconds;
+      const double step =
+          static_cast<PreviewKey>(key) == PreviewKey::Back ? -kKeySeekMicroseconds : kKeySeekMicroseconds;
       const double limit = static_cast<double>(track_bar_->maximum()) * 1000.0;
       const double target = std::clamp(player_pos_ + step, 0.0, std::max(limit, 0.0));
       transport_->Seek(static_cast<std::int64_t>(target));
@@ -371,7 +376,8 @@ void PreviewPanel::KeyCommand(int key) {
 }
 
 void PreviewPanel::UpdatePositionTip(int milliseconds) {
-  track_bar_->setToolTip(PositionText(milliseconds) + QStringLiteral(" / ") + PositionText(track_bar_->maximum()));
+  track_bar_->setToolTip(PositionText(milliseconds) + QStringLiteral(" / ") +
+                         PositionText(track_bar_->maximum()));
 }
 
 void PreviewPanel::OpenInDesktopPlayer() {

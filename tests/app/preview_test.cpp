@@ -98,7 +98,8 @@ class PreviewTest : public QObject {
     QVERIFY(panel.PreviewActive());
     QVERIFY(panel.TimerPlay().isActive());
     // The slider counts milliseconds of the file.
-    QVERIFY2(std::abs(panel.Slider().maximum() - 8000) <= 100, qPrintable(QString::number(panel.Slider().maximum())));
+    QVERIFY2(std::abs(panel.Slider().maximum() - 8000) <= 100,
+             qPrintable(QString::number(panel.Slider().maximum())));
     // The pictures follow the file: blue from its fifth second.
     QTRY_VERIFY_WITH_TIMEOUT(Shown(*window) == Colour::Blue, kPlayTimeout);
     QVERIFY(Seconds(panel) >= 3.8);
@@ -356,7 +357,8 @@ class PreviewTest : public QObject {
     TestWindow window(folder_);
     const QString output = folder_.Folder(QStringLiteral("converted"));
     window.Start();
-    const QString second = app_test::CopyAs(app_test::media::LongAvi(), folder_.Path(), QStringLiteral("b.avi"));
+    const QString second =
+        app_test::CopyAs(app_test::media::LongAvi(), folder_.Path(), QStringLiteral("b.avi"));
     QVERIFY(window.AddAndWait({clip_, second}));
     window.Dialogs().FolderAnswers.push_back(output);
     window->ButtonBrowseForFolderClick();
