@@ -210,6 +210,9 @@ void TCustomPlayer::Fail(const std::string& text, bool log) {
 
 bool TCustomPlayer::StartSdl(const TPlayerHost& host) {
   const runtime::SdlEntries& sdl = runtime::sdl();
+  // SDL would turn SIGINT and SIGTERM into a quit event nobody reads: the program would no longer end on
+  // them once a file was played.
+  sdl.SDL_SetHintWithPriority(SDL_HINT_NO_SIGNAL_HANDLERS, "1", SDL_HINT_OVERRIDE);
   if (!audio_started_) {
     // Once per process: the audio driver is chosen when the subsystem starts.
     const char* audio = AudioDriverName(AudioDriver);
