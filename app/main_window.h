@@ -107,8 +107,9 @@ class TForm1 final : public QMainWindow, public QueueHost, public PreviewHost {
   void StopPreview(bool wait) override;
   void ShowPreviewFrame(const runtime::Bitmap& bitmap) override;
   bool PreviewDuringConversion() const override;
-  // PreviewHost.
-  bool Converting() const override { return queue_->Converting(); }
+  // PreviewHost. A run counts from "Convert Now" to its end, also between two jobs: a preview started in that
+  // gap would play on beside the next conversion.
+  bool Converting() const override { return queue_->Running(); }
   bool JobActive() const override { return queue_->JobActive(); }
   QString SelectedFile() const override;
   QString OutputFolderText() const override;

@@ -1,11 +1,19 @@
 #include "app/preview_area.h"
 
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QSvgRenderer>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/picture_surface.h"
+
+#if QT_CONFIG(xcb)
+#include <xcb/xcb.h>
+
+#include <QtGui/qguiapplication_platform.h>
+#endif
 
 namespace app {
 
@@ -57,7 +65,16 @@ void PreviewArea::ShowPlayerPicture() {
 
 std::uint64_t PreviewArea::PlayerWindow() {
   if (surface_ == nullptr) return 0;
-  return static_cast<std::uint64_t>(surface_->winId());
+  const auto window = static_cast<std::uint64_t>(surface_->winId());
+#if QT_CONFIG(xcb)
+  // The player talks to the X server over a connection of its own: the window, just made or mapped through
+  // Qt's connection, must be there before the player's first request names it.
+  if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>(); x11 != nullptr) {
+    xcb_connection_t* connection = x11->connection();
+    std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+  }
+#endif
+  return window;
 }
 
 void PreviewArea::paintEvent(QPaintEvent*) {

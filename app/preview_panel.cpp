@@ -76,30 +76,30 @@ class SliderMouse final : public QObject {
  protected:
   bool eventFilter(QObject*, QEvent* event) override {
     if (!slider_.isEnabled()) return false;
-    auto* mouse = static_cast<QMouseEvent*>(event);
-    if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton) {
-      panel_.SliderMouseDown();
-      QStyleOptionSlider option;
-      option.initFrom(&slider_);
-      option.orientation = slider_.orientation();
-      option.minimum = slider_.minimum();
-      option.maximum = slider_.maximum();
-      option.sliderPosition = slider_.sliderPosition();
-      const QRect handle =
-          slider_.style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, &slider_);
-      if (!handle.contains(mouse->position().toPoint())) {
-        const int half = handle.width() / 2;
-        slider_.setValue(QStyle::sliderValueFromPosition(slider_.minimum(), slider_.maximum(),
-                                                         mouse->position().toPoint().x() - half,
-                                                         slider_.width() - handle.width()));
-        return true;
-      }
-    } else if (event->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton) {
+    if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonRelease)
+      return false;
+    const auto* mouse = static_cast<const QMouseEvent*>(event);
+    if (mouse->button() != Qt::LeftButton) return false;
+    if (event->type() == QEvent::MouseButtonRelease) {
       // The slider ends its drag first, then the panel seeks to where it was let go.
       QMetaObject::invokeMethod(
           &panel_, [panel = &panel_] { panel->SliderMouseUp(); }, Qt::QueuedConnection);
+      return false;
     }
-    return false;
+    panel_.SliderMouseDown();
+    QStyleOptionSlider option;
+    option.initFrom(&slider_);
+    option.orientation = slider_.orientation();
+    option.minimum = slider_.minimum();
+    option.maximum = slider_.maximum();
+    option.sliderPosition = slider_.sliderPosition();
+    const QRect handle =
+        slider_.style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, &slider_);
+    const QPoint at = mouse->position().toPoint();
+    if (handle.contains(at)) return false;
+    slider_.setValue(QStyle::sliderValueFromPosition(
+        slider_.minimum(), slider_.maximum(), at.x() - handle.width() / 2, slider_.width() - handle.width()));
+    return true;
   }
 
  private:

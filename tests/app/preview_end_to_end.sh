@@ -189,10 +189,24 @@ shown=$(colour_at ended 127 68)
 [[ $shown == "$before" ]] && pass "the end brings back the default picture" ||
   fail "after the end the area shows $shown, idle it showed $before"
 
-# SIGTERM ends the program, also after it played a file.
+# File > Exit after playing: status 0 (under AddressSanitizer also: no leak).
+xdotool mousemove --window "$window" 16 8 click 1
+sleep 0.4
+xdotool key Down Return
+wait_program
+[[ $status -eq 0 ]] && pass "File > Exit after playing: status 0" || fail "File > Exit after playing: status $status"
+
+# SIGTERM ends the program, also while a file plays.
+start_program "$work/media/clip.mp4"
+sleep 1.5
+xdotool mousemove --window "$window" 100 $((menu_bar + 88)) click 1
+sleep 0.3
+play
+sleep 1
 kill "$app_pid" 2>/dev/null
 wait_program
-[[ $status -ne 124 ]] && pass "SIGTERM ends the program" || fail "the program did not end on SIGTERM"
+[[ $status -ne 124 ]] && pass "SIGTERM ends the program while it plays" || fail "the program did not end on SIGTERM"
+
 echo "screenshots in $shots"
 echo "$failures failure(s)"
 [[ $failures -eq 0 ]]
