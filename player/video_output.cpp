@@ -156,17 +156,23 @@ bool TVideoOutput::PrepareSurface(TPlayback& playback) {
     return true;
   }
   if (window_ == nullptr && !window_failed_) {
-    window_.reset(runtime::sdl().SDL_CreateWindowFrom(
-        reinterpret_cast<const void*>(static_cast<std::uintptr_t>(host_.X11Window))));
-    if (window_ != nullptr) renderer_.reset(runtime::sdl().SDL_CreateRenderer(window_.get(), -1, 0));
-    if (window_ == nullptr || renderer_ == nullptr) {
+    std::string error;
+    if (child_.Create(host_.X11Window, playback.SurfaceWidth, playback.SurfaceHeight, error)) {
+      window_.reset(runtime::sdl().SDL_CreateWindowFrom(
+          reinterpret_cast<const void*>(static_cast<std::uintptr_t>(child_.Id()))));
+      if (window_ == nullptr) error = std::string("SDL_CreateWindowFrom: ") + runtime::sdl().SDL_GetError();
+    }
+    if (window_ != nullptr) {
+      renderer_.reset(runtime::sdl().SDL_CreateRenderer(window_.get(), -1, 0));
+      if (renderer_ == nullptr) error = std::string("SDL_CreateRenderer: ") + runtime::sdl().SDL_GetError();
+    }
+    if (renderer_ == nullptr) {
       PlayerLog(playback, runtime::llError, "SDL: could not set video mode.");
+      PlayerLog(playback, runtime::llInfo, error);
       window_failed_ = true;
-      renderer_.reset();
-      window_.reset();
+      Release();
       return false;
     }
-    runtime::sdl().SDL_SetWindowSize(window_.get(), playback.SurfaceWidth, playback.SurfaceHeight);
   }
   return renderer_ != nullptr;
 }
@@ -287,10 +293,15 @@ void TVideoOutput::Resize(TPlayback& playback, int width, int height) {
   Redraw(playback);
 }
 
+void TVideoOutput::ServeWindow(TPlayback& playback) {
+  if (child_.TakeExposed()) Redraw(playback);
+}
+
 void TVideoOutput::Release() {
   texture_.reset();
   renderer_.reset();
   window_.reset();
+  child_.Destroy();
   scaler_.reset();
 }
 
