@@ -211,11 +211,15 @@ void TCustomPlayer::Fail(const std::string& text, bool log) {
 
 bool TCustomPlayer::StartSdl(const TPlayerHost& host) {
   const runtime::SdlEntries& sdl = runtime::sdl();
+  // SDL would otherwise turn SIGINT and SIGTERM into quit events of its own queue, which nobody reads: the
+  // program would no longer end on them.
+  sdl.SDL_SetHintWithPriority(SDL_HINT_NO_SIGNAL_HANDLERS, "1", SDL_HINT_DEFAULT);
   if (!audio_started_) {
     // Once per process: the audio driver is chosen when the subsystem starts.
     const char* audio = AudioDriverName(AudioDriver);
     if (*audio != '\0') ::setenv("SDL_AUDIODRIVER", audio, 1);
-    if (sdl.SDL_InitSubSystem(SDL_INIT_AUDIO | SDL_INIT_TIMER) != 0) {
+    // No SDL timers are used (the play thread keeps its own time): no timer thread is started.
+    if (sdl.SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
       runtime::Log(this, runtime::llWarning,
                    std::string("no sound: SDL audio did not start: ") + sdl.SDL_GetError());
     } else if (const char* name = sdl.SDL_GetCurrentAudioDriver(); name != nullptr) {

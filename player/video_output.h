@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "player/playback.h"
 #include "player/x11_child_window.h"
@@ -51,6 +52,8 @@ class TVideoOutput {
   void ShowPicture(TPlayback& playback);
   void ShowWaveform(TPlayback& playback);
   bool PrepareSurface(TPlayback& playback);
+  // An SDL window on the child and a renderer for it (both null on failure, with the reason in error).
+  void CreateRenderer(TPlayback& playback, std::string& error);
   void Present(TPlayback& playback, const TPictureRect& rect, bool picture);
 
   TPlayerHost host_;
