@@ -65,6 +65,9 @@ double ComputeDelay(TPlayback& playback, double pts, bool after_seek) {
     }
   }
   std::lock_guard lock(playback.ClockMutex);
+  // A picture shown while paused (a step) counts from now: the resume then moves the frame timer on by the
+  // time paused since this picture.
+  if (playback.Paused) playback.FrameTimer = Now();
   playback.FrameTimer += delay;
   return std::max(playback.FrameTimer - Now(), 0.010);
 }
@@ -99,20 +102,18 @@ void RequestSeek(TPlayback& playback, int flags, std::int64_t position) {
     if (format->start_time != AV_NOPTS_VALUE) target += format->start_time;
     relative = position <= 0 ? 1 : 0;
   }
-  {
-    std::lock_guard lock(playback.SeekMutex);
-    if (playback.SeekRequest) return;
-    playback.SeekTarget = target;
-    playback.SeekRelative = relative;
-    playback.SeekFlags = flags;
-    playback.Shared->SeekDoneEvent.Reset();
-    playback.SeekRequest = true;
+  std::lock_guard lock(playback.SeekMutex);
+  if (playback.SeekRequest) return;
+  playback.SeekTarget = target;
+  playback.SeekRelative = relative;
+  playback.SeekFlags = flags;
+  if (playback.Paused && playback.VideoIndex >= 0) {
+    // Stays paused: the picture at the new place is decoded and shown, and the playback stays where it is.
+    playback.StepAfterSeek = true;
+    playback.StepMode = true;
   }
-  if (playback.Paused) {
-    // Set first, so that the first picture at the new place pauses the playback again.
-    playback.Shared->StepMode = true;
-    PauseStep(playback);
-  }
+  playback.Shared->SeekDoneEvent.Reset();
+  playback.SeekRequest = true;
 }
 
 }  // namespace player

@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
+#include <system_error>
 
 #include "player/playback.h"
 #include "player/video_output.h"
@@ -62,7 +64,6 @@ void ClosePlayback(TSession& session) {
   if (session.Playback == nullptr) return;
   StopReading(*session.Playback);
   session.Playback.reset();
-  session.Shared->StepMode = false;
   session.Shared->SeekDoneEvent.Set();
 }
 
@@ -72,7 +73,7 @@ void PlayThreadMain(const std::shared_ptr<TSession>& session) {
   TVideoOutput output(session->Host);
   Clock::time_point next_refresh = Clock::now() + std::chrono::milliseconds(40);
   bool orphaned = false;
-  for (;;) {
+  for (bool running = true; running;) {
     std::optional<TPlayCommand> command;
     {
       std::unique_lock lock(session->CommandMutex);
@@ -85,29 +86,29 @@ void PlayThreadMain(const std::shared_ptr<TSession>& session) {
     std::lock_guard lock(shared.PlayerLock);
     if (session->Orphaned || shared.CurrentGeneration != session->Generation) {
       orphaned = true;
-      break;
-    }
-    if (session->Playback == nullptr) break;
-    TPlayback& playback = *session->Playback;
-    if (command.has_value()) {
-      if (command->Generation != session->Generation) continue;
-      if (command->Kind == ckQuit) {
-        ClosePlayback(*session);
-        break;
-      }
-      if (command->Kind == ckResize) {
+      running = false;
+    } else if (session->Playback == nullptr) {
+      running = false;
+    } else if (command.has_value() && command->Kind == ckQuit) {
+      ClosePlayback(*session);
+      running = false;
+    } else {
+      TPlayback& playback = *session->Playback;
+      if (command.has_value() && command->Kind == ckResize) {
         output.Resize(playback, command->Width, command->Height);
-      } else {
+      } else if (command.has_value()) {
         output.Redraw(playback);
       }
-      continue;
+      output.ServeWindow(playback);
+      if (Clock::now() >= next_refresh) {
+        const int milliseconds = std::max(output.Refresh(playback), 1);
+        next_refresh = Clock::now() + std::chrono::milliseconds(milliseconds);
+      }
     }
-    if (Clock::now() >= next_refresh) {
-      const int milliseconds = std::max(output.Refresh(playback), 1);
-      next_refresh = Clock::now() + std::chrono::milliseconds(milliseconds);
-    }
+    // The SDL objects go under PlayerLock too, so that the play thread of a newer file never uses SDL at the
+    // same time.
+    if (!running) output.Release();
   }
-  output.Release();
   if (!orphaned) session->Ring.Put(TPlayerEvent{ekState, psStop, 0, session->Generation});
   session->PlayThreadDone.Set();
 }
@@ -210,14 +211,15 @@ void TCustomPlayer::Fail(const std::string& text, bool log) {
 
 bool TCustomPlayer::StartSdl(const TPlayerHost& host) {
   const runtime::SdlEntries& sdl = runtime::sdl();
-  // SDL would turn SIGINT and SIGTERM into a quit event nobody reads: the program would no longer end on
-  // them once a file was played.
-  sdl.SDL_SetHintWithPriority(SDL_HINT_NO_SIGNAL_HANDLERS, "1", SDL_HINT_OVERRIDE);
+  // SDL would otherwise turn SIGINT and SIGTERM into quit events of its own queue, which nobody reads: the
+  // program would no longer end on them.
+  sdl.SDL_SetHintWithPriority(SDL_HINT_NO_SIGNAL_HANDLERS, "1", SDL_HINT_DEFAULT);
   if (!audio_started_) {
     // Once per process: the audio driver is chosen when the subsystem starts.
     const char* audio = AudioDriverName(AudioDriver);
     if (*audio != '\0') ::setenv("SDL_AUDIODRIVER", audio, 1);
-    if (sdl.SDL_InitSubSystem(SDL_INIT_AUDIO | SDL_INIT_TIMER) != 0) {
+    // No SDL timers are used (the play thread keeps its own time): no timer thread is started.
+    if (sdl.SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
       runtime::Log(this, runtime::llWarning,
                    std::string("no sound: SDL audio did not start: ") + sdl.SDL_GetError());
     } else if (const char* name = sdl.SDL_GetCurrentAudioDriver(); name != nullptr) {
@@ -243,6 +245,10 @@ bool TCustomPlayer::StartSdl(const TPlayerHost& host) {
 void TCustomPlayer::FileOpenStep(TSession& session) {
   snapshot_.Reset();
   TPlayback& playback = *session.Playback;
+  // Set with or without a handler: positions, snapshots and the end are relative to the file's start.
+  const AVFormatContext* format = playback.Format.get();
+  playback.StartOffset = format->start_time != AV_NOPTS_VALUE ? format->start_time : 0;
+  playback.FileDuration = format->duration != AV_NOPTS_VALUE ? format->duration : -1;
   if (OnFileOpen) {
     int width = -1;
     int height = -1;
@@ -250,11 +256,12 @@ void TCustomPlayer::FileOpenStep(TSession& session) {
       width = playback.VideoCodec->width;
       height = playback.VideoCodec->height;
     }
-    const AVFormatContext* format = playback.Format.get();
-    playback.StartOffset = format->start_time != AV_NOPTS_VALUE ? format->start_time : 0;
-    playback.FileDuration = format->duration != AV_NOPTS_VALUE ? format->duration : -1;
-    OnFileOpen(*this, playback.IsImage2 ? 0 : playback.FileDuration.load(), width, height, ScreenWidth,
-               ScreenHeight);
+    try {
+      OnFileOpen(*this, playback.IsImage2 ? 0 : playback.FileDuration.load(), width, height, ScreenWidth,
+                 ScreenHeight);
+    } catch (const std::exception& error) {
+      runtime::Log(this, runtime::llError, std::string("OnFileOpen failed: ") + error.what());
+    }
   }
   if ((ScreenWidth == 0 || ScreenHeight == 0) && session.Host.Width > 0 && session.Host.Height > 0) {
     ScreenWidth = session.Host.Width;
@@ -285,7 +292,6 @@ bool TCustomPlayer::Open(const std::string& FileName, const TPlayerHost& Host, b
   shared.DisableDisplay = DisableDisplay;
   shared.FrameWidth = FrameWidth;
   shared.FrameHeight = FrameHeight;
-  shared.StepMode = false;
   shared.SeekDoneEvent.Set();
   shared.FrameDecodedEvent.Set();
 
@@ -299,8 +305,14 @@ bool TCustomPlayer::Open(const std::string& FileName, const TPlayerHost& Host, b
   playback->Generation = session->Generation;
   playback->FileName = FileName;
   playback->Paused = Paused;
+  playback->StepMode = Paused;  // opened paused: the first picture is shown
   TPlayback& opening = *playback;
-  opening.ReadThread = std::thread([&opening] { ReadThreadMain(opening); });
+  try {
+    opening.ReadThread = std::thread([&opening] { ReadThreadMain(opening); });
+  } catch (const std::system_error&) {
+    Fail("SDL_CreateThread() failed.");
+    return false;
+  }
   ++waiting_;
   while (opening.OpenResult == 0) {
     runtime::ServeWhileWaiting();
@@ -318,9 +330,24 @@ bool TCustomPlayer::Open(const std::string& FileName, const TPlayerHost& Host, b
   }
   probe_.Attach(opening.Format.get());
   FileOpenStep(*session);
+  try {
+    session->EventThread = std::thread([session] { EventThreadMain(session); });
+    session->PlayThread = std::thread([session] { PlayThreadMain(session); });
+  } catch (const std::system_error&) {
+    // Closed again without an event: the event thread (if it runs) leaves at the quit entry.
+    session->Ring.Put(TPlayerEvent{ekQuit, psStop, 0, session->Generation});
+    {
+      std::lock_guard lock(shared.PlayerLock);
+      ClosePlayback(*session);
+      probe_.Close();
+    }
+    session->PlayThreadDone.Set();
+    if (!session->EventThread.joinable()) session->EventThreadDone.Set();
+    ended_.push_back(session);
+    Fail("SDL_CreateThread() failed.");
+    return false;
+  }
   session_ = session;
-  session->EventThread = std::thread([session] { EventThreadMain(session); });
-  session->PlayThread = std::thread([session] { PlayThreadMain(session); });
   if (Paused) session->Push(TPlayCommand{ckRedraw});
   return true;
 }
@@ -386,7 +413,7 @@ void TCustomPlayer::TogglePause() {
   if (session_->Playback == nullptr) return;
   TPlayback& playback = *session_->Playback;
   PauseStep(playback);
-  shared_->StepMode = false;
+  playback.StepMode = false;
   playback.SetState(playback.Paused ? psPause : psResume);
 }
 
@@ -409,7 +436,9 @@ const runtime::Bitmap& TCustomPlayer::CurrentFrame(std::int64_t& APTS) {
     snapshot_.Bitmap().SetSize(0, 0);
     return snapshot_.Result();
   }
-  snapshot_.Bitmap().SetSize(playback->VideoCodec->width, playback->VideoCodec->height);
+  runtime::Bitmap& bitmap = snapshot_.Bitmap();
+  bitmap.SetSize(playback->VideoCodec->width, playback->VideoCodec->height);
+  std::memset(bitmap.Pixels(), 0, bitmap.SizeInBytes());  // black until a picture is shown
   if (playback->Shown != nullptr) {
     const AVFrame& frame = *playback->Shown;
     APTS = static_cast<std::int64_t>(std::nearbyint(playback->ShownPts * 1000000.0)) - playback->StartOffset;

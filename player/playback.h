@@ -15,6 +15,7 @@
 #include "player/packet_queue.h"
 #include "player/player_types.h"
 #include "player/sdl_owners.h"
+#include "player/silent_audio.h"
 #include "runtime/file_io.h"
 #include "runtime/log_source.h"
 #include "runtime/manual_reset_event.h"
@@ -36,7 +37,6 @@ struct TPlayerShared {
   std::atomic<bool> Mute{false};
   std::atomic<int> AudioVolume{SDL_MIX_MAXVOLUME};
   std::atomic<float> AspectRatio{0.0F};
-  std::atomic<bool> StepMode{false};
   std::atomic<bool> Hook{false};
   // Fixed while a playback is open (written by Open on the main thread before the threads start).
   bool DisableAudio = false;
@@ -79,8 +79,14 @@ struct TPlayback {
   int SeekFlags = 0;              // guarded by SeekMutex
   std::int64_t SeekTarget = 0;    // guarded by SeekMutex
   std::int64_t SeekRelative = 0;  // guarded by SeekMutex
-  std::atomic<bool> SeekHappened{false};
-  bool FlushedAfterSeek = false;  // video decode thread
+  bool FlushedAfterSeek =
+      false;  // video decode thread: a flush marker came, the next picture is after a seek
+  // One picture is to be decoded and shown while paused: the first one of a file opened paused, or the first
+  // one at the new place after a seek while paused. TogglePause and the close clear it.
+  std::atomic<bool> StepMode{false};
+  // With StepMode: the step waits for the picture after the pending seek's flush (set with the request; the
+  // video decode thread clears it at the flush marker, the read thread when the seek failed).
+  std::atomic<bool> StepAfterSeek{false};
 
   runtime::FileIoPtr Io;           // read thread (closed after Format)
   runtime::InputFormatPtr Format;  // read thread; the component reads its fixed fields after opening
@@ -105,7 +111,8 @@ struct TPlayback {
   std::atomic<std::int64_t> FileDuration{0};  // written by the component once opened
 
   // Audio output (guarded by AudioMutex: the callback and the clocks meet there).
-  SdlAudioDevice AudioDevice;  // read thread opens and closes it
+  SdlAudioDevice AudioDevice;       // read thread opens and closes it
+  TSilentAudioOutput SilentOutput;  // read thread: plays in its place when no device opens
   std::mutex AudioMutex;
   int AudioChannels = 0;                  // output channels (1 or 2), fixed once opened
   int AudioRate = 0;                      // fixed once opened
@@ -180,7 +187,7 @@ double AudioClock(TPlayback& playback);
 double VideoClock(TPlayback& playback);
 double MasterClock(TPlayback& playback);
 double ComputeDelay(TPlayback& playback, double pts, bool after_seek);
-// Pauses or resumes; StepMode pictures call it too.
+// Pauses or resumes (TogglePause).
 void PauseStep(TPlayback& playback);
 void RequestSeek(TPlayback& playback, int flags, std::int64_t position);
 

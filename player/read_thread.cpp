@@ -61,17 +61,21 @@ bool OpenAudioStream(TPlayback& playback, int index) {
   wanted.samples = 1024;
   wanted.callback = AudioCallback;
   wanted.userdata = &playback;
+  if (wanted.freq <= 0) {
+    PlayerLog(playback, runtime::llError, "avcodec_open() failed.");
+    std::lock_guard lock(runtime::CodecLock());
+    codec.reset();
+    return false;
+  }
   SDL_AudioSpec granted{};
   const SDL_AudioDeviceID device = runtime::sdl().SDL_WasInit(SDL_INIT_AUDIO) != 0
                                        ? runtime::sdl().SDL_OpenAudioDevice(nullptr, 0, &wanted, &granted, 0)
                                        : 0;
   if (device == 0) {
-    PlayerLog(playback, runtime::llError,
-              std::string("SDL_OpenAudio() failed: ") + runtime::sdl().SDL_GetError() +
-                  " (no sound device: the file plays without sound)");
-    std::lock_guard lock(runtime::CodecLock());
-    codec.reset();
-    return false;
+    const char* reason = runtime::sdl().SDL_WasInit(SDL_INIT_AUDIO) != 0 ? runtime::sdl().SDL_GetError()
+                                                                         : "SDL audio did not start";
+    PlayerLog(playback, runtime::llError, std::string("SDL_OpenAudio() failed: ") + reason);
+    PlayerLog(playback, runtime::llWarning, "no sound device: " + playback.FileName + " plays without sound");
   }
   playback.AudioIndex = index;
   playback.AudioStream = stream;
@@ -85,8 +89,12 @@ bool OpenAudioStream(TPlayback& playback, int index) {
   playback.AudioPacket.reset(runtime::avcodec().av_packet_alloc());
   playback.AudioFrame.reset(runtime::avutil().av_frame_alloc());
   stream->discard = AVDISCARD_DEFAULT;
-  playback.AudioDevice.Assign(device);
-  runtime::sdl().SDL_PauseAudioDevice(device, 0);
+  if (device != 0) {
+    playback.AudioDevice.Assign(device);
+    runtime::sdl().SDL_PauseAudioDevice(device, 0);
+  } else {
+    playback.SilentOutput.Start(AudioCallback, &playback, wanted.freq, channels, wanted.samples);
+  }
   return true;
 }
 
@@ -124,7 +132,8 @@ void CloseStreams(TPlayback& playback) {
   }
   if (playback.AudioIndex >= 0) {
     playback.AudioQueue.Abort();
-    playback.AudioDevice.Reset();  // waits for a running callback
+    playback.AudioDevice.Reset();  // both wait for a running callback
+    playback.SilentOutput.Stop();
     playback.AudioQueue.Flush();
     {
       std::lock_guard lock(playback.AudioMutex);
@@ -229,10 +238,22 @@ void Seek(TPlayback& playback) {
   if (!sought) {
     PlayerLog(playback, runtime::llError, playback.FileName + ": error while seeking");
     if (playback.VideoIndex >= 0) playback.Shared->FrameDecodedEvent.Set();
+    playback.StepAfterSeek = false;  // no flush marker comes: a step takes the next picture
   } else {
     if (playback.AudioIndex >= 0) {
       playback.AudioQueue.Flush();
       playback.AudioQueue.PutFlush();
+      if ((flags & AVSEEK_FLAG_BYTE) == 0) {
+        // The sound is at the target now, also while paused (a file without video reports this position).
+        // What the decoder still holds is from the old place (the callback decodes under AudioMutex too).
+        std::lock_guard lock(playback.AudioMutex);
+        runtime::avcodec().avcodec_flush_buffers(playback.AudioCodec.get());
+        playback.AudioClock = static_cast<double>(target) / 1000000.0;
+        playback.ResamplerHeld = 0;
+        playback.AudioBufferSize = 0;
+        playback.AudioBufferIndex = 0;
+        playback.CallbackBytes = 0;
+      }
     }
     if (playback.VideoIndex >= 0) {
       playback.VideoQueue.Flush();
@@ -241,13 +262,12 @@ void Seek(TPlayback& playback) {
     }
   }
   playback.EndOfFileReported = false;
+  playback.EndOfFileMet = false;
   {
     std::lock_guard lock(playback.SeekMutex);
     playback.SeekRequest = false;
   }
-  playback.SeekHappened = true;
   playback.Shared->SeekDoneEvent.Set();
-  playback.EndOfFileMet = false;
 }
 
 void ReadLoop(TPlayback& playback) {

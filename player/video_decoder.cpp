@@ -85,6 +85,8 @@ bool QueuePicture(TPlayback& playback, const AVFrame& frame, double pts) {
 bool ReceivePictures(TPlayback& playback, AVFrame* frame) {
   AVCodecContext* codec = playback.VideoCodec.get();
   for (;;) {
+    // Paused (and no step to make): the pictures wait in the decoder.
+    if (playback.Paused && !playback.StepMode) return true;
     const int received = runtime::avcodec().avcodec_receive_frame(codec, frame);
     if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return true;  // wants input / drained
     if (received < 0) return true;  // a damaged picture: go on with the next packet
@@ -104,8 +106,17 @@ bool ReceivePictures(TPlayback& playback, AVFrame* frame) {
     runtime::avutil().av_frame_unref(frame);
     if (!queued) return false;
     playback.Shared->FrameDecodedEvent.Set();
-    if (playback.Shared->StepMode) PauseStep(playback);
+    if (playback.StepMode && !playback.StepAfterSeek) playback.StepMode = false;  // the step's picture
   }
+}
+
+// While paused, a step decodes; one after a seek only once the seek is done (its flush marker is queued
+// first), so that no picture of the old place is shown.
+bool StepMayDecode(TPlayback& playback) {
+  if (!playback.StepMode) return false;
+  if (!playback.StepAfterSeek) return true;
+  std::lock_guard lock(playback.SeekMutex);
+  return !playback.SeekRequest;
 }
 
 }  // namespace
@@ -116,18 +127,23 @@ void VideoThreadMain(TPlayback& playback) {
   AVCodecContext* codec = playback.VideoCodec.get();
   bool drained = false;  // the end-of-file packet has been sent
   for (;;) {
-    while (playback.Paused && !playback.VideoQueue.Aborted())
+    while (playback.Paused && !StepMayDecode(playback) && !playback.VideoQueue.Aborted())
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     TQueuedPacket entry;
     if (playback.VideoQueue.Get(entry, true) < 0) break;
     if (entry.IsFlush()) {
       runtime::avcodec().avcodec_flush_buffers(codec);
       drained = false;
-      playback.FlushedAfterSeek = playback.SeekHappened.exchange(false);
+      playback.FlushedAfterSeek = true;  // only a seek puts the marker
+      playback.StepAfterSeek = false;
       continue;
     }
     const bool end_of_file = entry.Packet->data == nullptr && entry.Packet->size == 0;
-    if (end_of_file && drained) continue;
+    if (end_of_file && drained) {
+      // The decoder has had the end: it may still hold pictures it kept while paused.
+      if (!ReceivePictures(playback, frame.get())) break;
+      continue;
+    }
     int sent = runtime::avcodec().avcodec_send_packet(codec, end_of_file ? nullptr : entry.Packet.get());
     if (sent == AVERROR(EAGAIN)) {
       if (!ReceivePictures(playback, frame.get())) break;

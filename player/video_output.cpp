@@ -140,6 +140,53 @@ void TVideoOutput::ReportPosition(TPlayback& playback) {
   }
 }
 
+namespace {
+
+// The index of SDL's render driver of that name, -1 when there is none.
+int RenderDriver(const char* name) {
+  const runtime::SdlEntries& sdl = runtime::sdl();
+  for (int index = 0; index < sdl.SDL_GetNumRenderDrivers(); ++index) {
+    SDL_RendererInfo info{};
+    if (sdl.SDL_GetRenderDriverInfo(index, &info) == 0 && std::strcmp(info.name, name) == 0) return index;
+  }
+  return -1;
+}
+
+}  // namespace
+
+void TVideoOutput::CreateRenderer(TPlayback& playback, std::string& error) {
+  const runtime::SdlEntries& sdl = runtime::sdl();
+  const void* child = reinterpret_cast<const void*>(static_cast<std::uintptr_t>(child_.Id()));
+  // The window is taken as an OpenGL window from the start. Otherwise an OpenGL renderer makes SDL recreate
+  // it, which shows it again, and with no window manager running SDL then moves the keyboard focus onto it
+  // (and the host's keys with it). Without OpenGL, the software renderer needs no new window either, as
+  // long as SDL does not back its surface with a renderer of its own (SDL decides that once per process,
+  // so the hint stays).
+  struct Way {
+    const char* ForeignOpenGl;
+    const char* Driver;
+    Uint32 Flags;
+  };
+  for (const Way way : {Way{"1", "opengl", 0U}, Way{"0", "software", SDL_RENDERER_SOFTWARE}}) {
+    sdl.SDL_SetHintWithPriority(SDL_HINT_VIDEO_FOREIGN_WINDOW_OPENGL, way.ForeignOpenGl, SDL_HINT_OVERRIDE);
+    if (way.Flags == SDL_RENDERER_SOFTWARE)
+      sdl.SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_OVERRIDE);
+    window_.reset(sdl.SDL_CreateWindowFrom(child));
+    const int driver = RenderDriver(way.Driver);
+    if (window_ != nullptr && driver >= 0)
+      renderer_.reset(sdl.SDL_CreateRenderer(window_.get(), driver, way.Flags));
+    if (renderer_ != nullptr) {
+      SDL_RendererInfo info{};
+      if (sdl.SDL_GetRendererInfo(renderer_.get(), &info) == 0)
+        PlayerLog(playback, runtime::llVerbose, std::string("picture renderer: ") + info.name);
+      break;
+    }
+    error += std::string(error.empty() ? "" : "; ") + way.Driver + ": " + sdl.SDL_GetError();
+    window_.reset();
+  }
+  sdl.SDL_SetHintWithPriority(SDL_HINT_VIDEO_FOREIGN_WINDOW_OPENGL, "0", SDL_HINT_OVERRIDE);
+}
+
 bool TVideoOutput::PrepareSurface(TPlayback& playback) {
   if (playback.SurfaceWidth <= 0 || playback.SurfaceHeight <= 0) {
     int width = 640;
@@ -156,17 +203,17 @@ bool TVideoOutput::PrepareSurface(TPlayback& playback) {
     return true;
   }
   if (window_ == nullptr && !window_failed_) {
-    window_.reset(runtime::sdl().SDL_CreateWindowFrom(
-        reinterpret_cast<const void*>(static_cast<std::uintptr_t>(host_.X11Window))));
-    if (window_ != nullptr) renderer_.reset(runtime::sdl().SDL_CreateRenderer(window_.get(), -1, 0));
-    if (window_ == nullptr || renderer_ == nullptr) {
+    std::string error;
+    if (child_.Create(host_.X11Window, playback.SurfaceWidth, playback.SurfaceHeight, error)) {
+      CreateRenderer(playback, error);
+    }
+    if (renderer_ == nullptr) {
       PlayerLog(playback, runtime::llError, "SDL: could not set video mode.");
+      PlayerLog(playback, runtime::llInfo, error);
       window_failed_ = true;
-      renderer_.reset();
-      window_.reset();
+      Release();
       return false;
     }
-    runtime::sdl().SDL_SetWindowSize(window_.get(), playback.SurfaceWidth, playback.SurfaceHeight);
   }
   return renderer_ != nullptr;
 }
@@ -287,10 +334,15 @@ void TVideoOutput::Resize(TPlayback& playback, int width, int height) {
   Redraw(playback);
 }
 
+void TVideoOutput::ServeWindow(TPlayback& playback) {
+  if (child_.TakeExposed()) Redraw(playback);
+}
+
 void TVideoOutput::Release() {
   texture_.reset();
   renderer_.reset();
   window_.reset();
+  child_.Destroy();
   scaler_.reset();
 }
 

@@ -1,11 +1,14 @@
 // The picture side of the play thread: the display refresh (which picture is shown when, position reports,
 // the end of the media), the aspect fit, the waveform, and the two ways to the screen: an SDL2 renderer on
-// the host's X11 window, or fitted BGR24 frames handed to the host's PaintFrame.
+// the player's own child of the host's X11 window (x11_child_window.h), or fitted BGR24 frames handed to the
+// host's PaintFrame.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "player/playback.h"
+#include "player/x11_child_window.h"
 
 namespace player {
 
@@ -39,6 +42,8 @@ class TVideoOutput {
   // Draws what is on screen again (expose, redraw, resize).
   void Redraw(TPlayback& playback);
   void Resize(TPlayback& playback, int width, int height);
+  // Draws again when the picture window has been exposed.
+  void ServeWindow(TPlayback& playback);
   // Releases the SDL objects (on the play thread).
   void Release();
 
@@ -47,9 +52,12 @@ class TVideoOutput {
   void ShowPicture(TPlayback& playback);
   void ShowWaveform(TPlayback& playback);
   bool PrepareSurface(TPlayback& playback);
+  // An SDL window on the child and a renderer for it (both null on failure, with the reason in error).
+  void CreateRenderer(TPlayback& playback, std::string& error);
   void Present(TPlayback& playback, const TPictureRect& rect, bool picture);
 
   TPlayerHost host_;
+  TX11ChildWindow child_;  // before window_: SDL lets go of it first
   SdlWindowPtr window_;
   SdlRendererPtr renderer_;
   SdlTexturePtr texture_;  // IYUV of the picture's size, or BGR24 of the surface size for the waveform

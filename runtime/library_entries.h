@@ -262,6 +262,9 @@ extern "C" {
   X(SDL_GetCurrentVideoDriver)  \
   X(SDL_CreateWindowFrom)       \
   X(SDL_CreateRenderer)         \
+  X(SDL_GetNumRenderDrivers)    \
+  X(SDL_GetRenderDriverInfo)    \
+  X(SDL_GetRendererInfo)        \
   X(SDL_DestroyRenderer)        \
   X(SDL_CreateTexture)          \
   X(SDL_DestroyTexture)         \

@@ -1,8 +1,13 @@
-// The player's pure parts: the coalescing event ring, the aspect fit and the display aspect.
+// The player's pure parts: the coalescing event ring, the aspect fit and the display aspect, the delay rule.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <string>
+
 #include "player/event_ring.h"
+#include "player/playback.h"
 #include "player/video_output.h"
+#include "runtime/library_loader.h"
 
 namespace {
 
@@ -81,6 +86,57 @@ INSTANTIATE_TEST_SUITE_P(Cases, AspectFit,
                              // The stream's sample aspect wins over the codec's: 720x576 at 16:15 is 4:3.
                              FitCase{400, 300, 0, {16, 15}, {1, 1}, 720, 576, {0, 0, 400, 300}},
                              // A set ratio is used as it is.
-                             FitCase{400, 300, 2.0F, {1, 1}, {1, 1}, 320, 240, {0, 50, 400, 200}}));
+                             FitCase{400, 300, 2.0F, {1, 1}, {1, 1}, 320, 240, {0, 50, 400, 200}}),
+                         [](const testing::TestParamInfo<FitCase>& case_info) {
+                           return "Case" + std::to_string(case_info.index);
+                         });
+
+// The delay before the picture after this one: from the time stamps, corrected against the sound's clock.
+struct DelayCase {
+  const char* What;
+  double LastPts, LastDelay, Pts;
+  bool AfterSeek;
+  bool WithAudio;
+  double AudioClock;
+  bool Paused;
+  double Expected;  // seconds; 0.010 is the least
+};
+
+class DelayRule : public testing::TestWithParam<DelayCase> {};
+
+TEST_P(DelayRule, GivesTheDelay) {
+  ASSERT_TRUE(runtime::FFmpegLoader().LoadLibraries(runtime::PlayerLibraries));
+  const DelayCase& c = GetParam();
+  player::TPlayback playback;
+  playback.FrameLastPts = c.LastPts;
+  playback.FrameLastDelay = c.LastDelay;
+  playback.AudioIndex = c.WithAudio ? 0 : -1;
+  playback.AudioRate = 48000;
+  playback.AudioChannels = 2;
+  playback.AudioClock = c.AudioClock;
+  playback.Paused = c.Paused;
+  const double now = static_cast<double>(runtime::avutil().av_gettime()) / 1e6;
+  // Paused for a minute: a step's picture still waits its delay from now.
+  playback.FrameTimer = c.Paused ? now - 60 : now;
+  EXPECT_NEAR(player::ComputeDelay(playback, c.Pts, c.AfterSeek), c.Expected, 0.003) << c.What;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DelayRule,
+    testing::Values(
+        DelayCase{"in time", 1.00, 0.04, 1.04, false, true, 1.04, false, 0.04},
+        DelayCase{"late by more than a frame: at once", 1.00, 0.04, 1.04, false, true, 1.10, false, 0.010},
+        DelayCase{"early by more than a frame: twice", 1.00, 0.04, 1.04, false, true, 0.99, false, 0.08},
+        DelayCase{"10 s or more apart: not corrected", 1.00, 0.04, 1.04, false, true, 20.0, false, 0.04},
+        DelayCase{"a jump of 2 s keeps the last delay", 1.00, 0.04, 3.50, false, true, 3.50, false, 0.04},
+        DelayCase{"after a seek the last delay", 1.00, 0.04, 1.20, true, true, 1.20, false, 0.04},
+        DelayCase{"without sound the video clock rules", 1.00, 0.04, 1.04, false, false, 5.0, false, 0.04},
+        DelayCase{"a step while paused", 1.00, 0.04, 1.04, false, true, 1.04, true, 0.04}),
+    [](const testing::TestParamInfo<DelayCase>& case_info) {
+      std::string name;
+      for (const char* c = case_info.param.What; *c != '\0'; ++c)
+        name += std::isalnum(static_cast<unsigned char>(*c)) != 0 ? *c : '_';
+      return name;
+    });
 
 }  // namespace
