@@ -41,12 +41,13 @@ class TVideoOutput {
   void Resize(TPlayback& playback, int width, int height);
   // Releases the SDL objects (on the play thread).
   void Release();
+  // Makes the surface (on X11 the SDL window on the host's window, with its renderer) unless it is there.
+  bool PrepareSurface(TPlayback& playback);
 
  private:
   void ReportPosition(TPlayback& playback);
   void ShowPicture(TPlayback& playback);
   void ShowWaveform(TPlayback& playback);
-  bool PrepareSurface(TPlayback& playback);
   void Present(TPlayback& playback, const TPictureRect& rect, bool picture);
 
   TPlayerHost host_;
