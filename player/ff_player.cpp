@@ -72,6 +72,12 @@ void PlayThreadMain(const std::shared_ptr<TSession>& session) {
   session->Ring.Put(TPlayerEvent{ekState, psPlay, 0, session->Generation});
   TVideoOutput output(session->Host);
   Clock::time_point next_refresh = Clock::now() + std::chrono::milliseconds(40);
+  {
+    // The renderer takes longer to make than the first picture to decode: make it while the picture decodes.
+    std::lock_guard lock(shared.PlayerLock);
+    if (session->Playback != nullptr && (session->Playback->VideoIndex >= 0 || session->Playback->Waveform))
+      output.PrepareSurface(*session->Playback);
+  }
   bool orphaned = false;
   for (bool running = true; running;) {
     std::optional<TPlayCommand> command;

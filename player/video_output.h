@@ -46,12 +46,13 @@ class TVideoOutput {
   void ServeWindow(TPlayback& playback);
   // Releases the SDL objects (on the play thread).
   void Release();
+  // Makes the surface (on X11 the SDL window on the host's window, with its renderer) unless it is there.
+  bool PrepareSurface(TPlayback& playback);
 
  private:
   void ReportPosition(TPlayback& playback);
   void ShowPicture(TPlayback& playback);
   void ShowWaveform(TPlayback& playback);
-  bool PrepareSurface(TPlayback& playback);
   // An SDL window on the child and a renderer for it (both null on failure, with the reason in error).
   void CreateRenderer(TPlayback& playback, std::string& error);
   void Present(TPlayback& playback, const TPictureRect& rect, bool picture);
