@@ -68,6 +68,7 @@ void ClosePlayback(TSession& session) {
 }
 
 void PlayThreadMain(const std::shared_ptr<TSession>& session) {
+  const SdlThreadState sdl_state;
   TPlayerShared& shared = *session->Shared;
   session->Ring.Put(TPlayerEvent{ekState, psPlay, 0, session->Generation});
   TVideoOutput output(session->Host);

@@ -339,6 +339,7 @@ void ReadLoop(TPlayback& playback) {
 }  // namespace
 
 void ReadThreadMain(TPlayback& playback) {
+  const SdlThreadState sdl_state;
   const bool opened = OpenFile(playback);
   if (opened) {
     playback.OpenResult = 1;

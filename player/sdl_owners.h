@@ -22,6 +22,16 @@ struct SdlTextureDeleter {
 };
 using SdlTexturePtr = std::unique_ptr<SDL_Texture, SdlTextureDeleter>;
 
+// SDL's state of the calling thread (its error text): SDL frees it only for threads it made itself, so a
+// thread of ours that calls SDL keeps one of these to the end.
+class SdlThreadState {
+ public:
+  SdlThreadState() = default;
+  ~SdlThreadState() { runtime::sdl().SDL_TLSCleanup(); }
+  SdlThreadState(const SdlThreadState&) = delete;
+  SdlThreadState& operator=(const SdlThreadState&) = delete;
+};
+
 // An opened audio device: closing it waits for a running callback to finish.
 class SdlAudioDevice {
  public:

@@ -232,6 +232,7 @@ extern "C" {
   X(SDL_WasInit)                \
   X(SDL_Quit)                   \
   X(SDL_GetError)               \
+  X(SDL_TLSCleanup)             \
   X(SDL_SetHintWithPriority)    \
   X(SDL_CreateWindow)           \
   X(SDL_DestroyWindow)          \

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -30,6 +31,7 @@ class VirtualScreen {
     const std::string fd = std::to_string(fds[1]);  // made before fork: the child only calls what is safe
     pid_ = ::fork();
     if (pid_ == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // gone with the test, also when it aborts
       ::close(fds[0]);
       const int null = ::open("/dev/null", O_WRONLY);
       ::dup2(null, 1);
