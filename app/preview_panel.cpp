@@ -14,6 +14,7 @@
 #include <QToolTip>
 #include <QUrl>
 #include <cmath>
+#include <limits>
 
 #include "app/dialogs.h"
 #include "app/local_names.h"
@@ -160,19 +161,13 @@ PreviewPanel::PreviewPanel(PreviewHost& host, QWidget* parent, bool native_surfa
           [this](PreviewKey key) { KeyCommand(static_cast<int>(key)); });
   connect(area_, &PreviewArea::DoubleClicked, this, &PreviewPanel::OpenInDesktopPlayer);
 
-  UseTransport(std::make_unique<PlayerTransport>(*area_));
+  transport_ = std::make_unique<PlayerTransport>(*area_);
+  ConnectTransport();
 }
 
 PreviewPanel::~PreviewPanel() {
   timer_play_.stop();
   if (transport_) transport_->Stop(true);
-}
-
-void PreviewPanel::UseTransport(std::unique_ptr<PreviewTransport> transport) {
-  if (transport_) transport_->Stop(true);
-  transport_ = std::move(transport);
-  transport_->setParent(nullptr);  // owned here, not by a widget
-  ConnectTransport();
 }
 
 void PreviewPanel::ConnectTransport() {
@@ -361,8 +356,10 @@ void PreviewPanel::KeyCommand(int key) {
       if (ConversionRunning() || !transport_->IsOpen()) return;
       const double step =
           static_cast<PreviewKey>(key) == PreviewKey::Back ? -kKeySeekMicroseconds : kKeySeekMicroseconds;
-      const double limit = static_cast<double>(track_bar_->maximum()) * 1000.0;
-      const double target = std::clamp(player_pos_ + step, 0.0, std::max(limit, 0.0));
+      // A file of unknown length has no end to stop at.
+      const double limit = track_bar_->maximum() > 0 ? static_cast<double>(track_bar_->maximum()) * 1000.0
+                                                     : std::numeric_limits<double>::max();
+      const double target = std::clamp(player_pos_ + step, 0.0, limit);
       transport_->Seek(static_cast<std::int64_t>(target));
       player_pos_ = target;
       TimerPlayTimer();

@@ -51,9 +51,6 @@ class PreviewPanel final : public QFrame {
   PreviewPanel(const PreviewPanel&) = delete;
   PreviewPanel& operator=(const PreviewPanel&) = delete;
 
-  // Tests hand in a transport of their own before anything plays; the panel owns it.
-  void UseTransport(std::unique_ptr<PreviewTransport> transport);
-
   void SpeedButtonPlayClick();
   void SpeedButtonPauseClick();
   void SpeedButtonStopClick();
