@@ -49,18 +49,18 @@ bool PlaySoundClip(const std::uint8_t* wav, std::size_t size, std::string* reaso
   AudioSubsystem audio;
   if (!audio.Started()) return Refuse(reason, std::string("SDL audio did not start: ") + sdl.SDL_GetError());
 
-  SDL_AudioSpec spec{};
+  SDL_AudioSpec clip_format{};
   std::uint8_t* samples = nullptr;
   Uint32 length = 0;
   // freesrc 1: SDL closes the memory reader whatever the outcome.
-  if (sdl.SDL_LoadWAV_RW(sdl.SDL_RWFromConstMem(wav, static_cast<int>(size)), 1, &spec, &samples, &length) ==
-      nullptr) {
+  if (sdl.SDL_LoadWAV_RW(sdl.SDL_RWFromConstMem(wav, static_cast<int>(size)), 1, &clip_format, &samples,
+                         &length) == nullptr) {
     return Refuse(reason, std::string("the sound is no WAV file: ") + sdl.SDL_GetError());
   }
   const std::unique_ptr<std::uint8_t, WavBufferDeleter> owned(samples);
 
-  spec.callback = nullptr;  // queued, not pulled
-  SdlAudioDevice device(sdl.SDL_OpenAudioDevice(nullptr, 0, &spec, nullptr, 0));
+  clip_format.callback = nullptr;  // queued, not pulled
+  SdlAudioDevice device(sdl.SDL_OpenAudioDevice(nullptr, 0, &clip_format, nullptr, 0));
   if (device.Get() == 0) return Refuse(reason, std::string("no sound device: ") + sdl.SDL_GetError());
   if (sdl.SDL_QueueAudio(device.Get(), samples, length) != 0)
     return Refuse(reason, std::string("the sound could not be queued: ") + sdl.SDL_GetError());
@@ -70,9 +70,10 @@ bool PlaySoundClip(const std::uint8_t* wav, std::size_t size, std::string* reaso
   while (sdl.SDL_GetQueuedAudioSize(device.Get()) > 0 && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(kPollInterval);
   // The device's own buffer still holds the last part of the clip when the queue is empty.
-  const int bytes_per_frame = SDL_AUDIO_BITSIZE(spec.format) / 8 * spec.channels;
-  if (spec.freq > 0 && bytes_per_frame > 0) {
-    const auto held = std::chrono::microseconds(std::int64_t{spec.samples} * 1000000 / spec.freq);
+  const int bytes_per_frame = SDL_AUDIO_BITSIZE(clip_format.format) / 8 * clip_format.channels;
+  if (clip_format.freq > 0 && bytes_per_frame > 0) {
+    const auto held =
+        std::chrono::microseconds(std::int64_t{clip_format.samples} * 1000000 / clip_format.freq);
     std::this_thread::sleep_for(held);
   }
   return true;

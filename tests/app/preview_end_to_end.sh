@@ -17,20 +17,8 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
 
-for tool in Xvfb xdotool import convert identify ffmpeg sox; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "FAIL: the tool $tool is missing (Debian packages xvfb, xdotool, imagemagick, ffmpeg, sox)"
-    exit 1
-  fi
-done
-if [[ -n ${ASAN_OPTIONS:-} ]]; then
-  export ASAN_OPTIONS="$ASAN_OPTIONS:suppressions=$here/asan_x11.supp"
-fi
-
-rm -rf "$work"
-mkdir -p "$work/media" "$work/out" "$work/screenshots" "$work/home/config/Tarvello" "$work/home/state" \
-  "$work/home/runtime"
-chmod 700 "$work/home/runtime"
+# shellcheck source=work_folder.sh
+source "$here/work_folder.sh" Xvfb xdotool import convert identify ffmpeg sox
 shots=$work/screenshots
 sound=$work/sound.raw
 export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$sound

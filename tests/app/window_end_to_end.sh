@@ -16,22 +16,8 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
 
-for tool in Xvfb xdotool import ffmpeg ffprobe; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "FAIL: the tool $tool is missing (Debian packages xvfb, xdotool, imagemagick, ffmpeg)"
-    exit 1
-  fi
-done
-
-# Under AddressSanitizer (test.sh sets ASAN_OPTIONS): the X11 keyboard library's report is not ours.
-if [[ -n ${ASAN_OPTIONS:-} ]]; then
-  export ASAN_OPTIONS="$ASAN_OPTIONS:suppressions=$here/asan_x11.supp"
-fi
-
-rm -rf "$work"
-mkdir -p "$work/media" "$work/out" "$work/screenshots" "$work/home/config/Tarvello" "$work/home/state" \
-  "$work/home/runtime"
-chmod 700 "$work/home/runtime"
+# shellcheck source=work_folder.sh
+source "$here/work_folder.sh" Xvfb xdotool import ffmpeg ffprobe
 shots=$work/screenshots
 settings="$work/home/config/Tarvello/Tarvello Video Converter.conf"
 logs=$work/home/state/tarvello/logs
