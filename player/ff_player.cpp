@@ -43,6 +43,8 @@ struct TSession {
 
   std::unique_ptr<TPlayback> Playback;  // guarded by Shared->PlayerLock
   std::atomic<bool> Orphaned{false};    // closed from outside: the play thread leaves without touching it
+  // Main thread: a playback closed from outside whose read thread may still be in a read; joined once done.
+  std::unique_ptr<TPlayback> Closing;
 
   std::thread PlayThread;   // main thread joins
   std::thread EventThread;  // main thread joins
@@ -59,12 +61,18 @@ struct TSession {
 
 namespace {
 
-// Under PlayerLock.
-void ClosePlayback(TSession& session) {
-  if (session.Playback == nullptr) return;
-  StopReading(*session.Playback);
-  session.Playback.reset();
+// Under PlayerLock: takes the playback from its session and asks its threads to end. The caller waits for
+// them outside the lock, so a read stuck in the kernel holds up no other thread.
+std::unique_ptr<TPlayback> TakePlayback(TSession& session) {
+  if (session.Playback == nullptr) return nullptr;
+  RequestStopReading(*session.Playback);
   session.Shared->SeekDoneEvent.Set();
+  return std::move(session.Playback);
+}
+
+// Waits for the read thread (it closes the streams and the file), then frees the playback.
+void FinishPlayback(std::unique_ptr<TPlayback> playback) {
+  if (playback != nullptr && playback->ReadThread.joinable()) playback->ReadThread.join();
 }
 
 void PlayThreadMain(const std::shared_ptr<TSession>& session) {
@@ -80,6 +88,7 @@ void PlayThreadMain(const std::shared_ptr<TSession>& session) {
       output.PrepareSurface(*session->Playback);
   }
   bool orphaned = false;
+  std::unique_ptr<TPlayback> closing;
   for (bool running = true; running;) {
     std::optional<TPlayCommand> command;
     {
@@ -97,7 +106,7 @@ void PlayThreadMain(const std::shared_ptr<TSession>& session) {
     } else if (session->Playback == nullptr) {
       running = false;
     } else if (command.has_value() && command->Kind == ckQuit) {
-      ClosePlayback(*session);
+      closing = TakePlayback(*session);
       running = false;
     } else {
       TPlayback& playback = *session->Playback;
@@ -116,6 +125,7 @@ void PlayThreadMain(const std::shared_ptr<TSession>& session) {
     // same time.
     if (!running) output.Release();
   }
+  FinishPlayback(std::move(closing));
   if (!orphaned) session->Ring.Put(TPlayerEvent{ekState, psStop, 0, session->Generation});
   session->PlayThreadDone.Set();
 }
@@ -155,13 +165,18 @@ void EventThreadMain(const std::shared_ptr<TSession>& session) {
     try {
       Deliver(*session->Shared, *event);
     } catch (const std::exception& error) {
-      runtime::Log(session->Shared->Sender, runtime::llError,
+      runtime::Log(session->Shared->Sender.load(), runtime::llError,
                    std::string("event handler failed: ") + error.what());
     }
     if (event->Kind == ekState && event->State == psStop) break;
   }
   session->EventThreadDone.Set();
 }
+
+class PlayerGoneSource final : public runtime::LogSource {
+ public:
+  std::string LogSourceName() const override { return "TFFPlayer"; }
+};
 
 // Waits up to the time for the event; on the main thread serves the queue in slices meanwhile.
 bool WaitServing(const runtime::ManualResetEvent& event, int milliseconds) {
@@ -190,10 +205,19 @@ TCustomPlayer::~TCustomPlayer() {
   OnFileOpen = nullptr;
   Stop(true);
   ReapSessions(5000);
+  static const PlayerGoneSource player_gone;
+  shared_->Sender = &player_gone;
   for (const std::shared_ptr<TSession>& session : ended_) {
     // Still running after the wait: they keep the session alive and leave without touching the player.
     if (session->PlayThread.joinable()) session->PlayThread.detach();
     if (session->EventThread.joinable()) session->EventThread.detach();
+    if (session->Closing != nullptr) {
+      // A read that never returned: its thread may still wake up and use the playback, so the playback
+      // stays (the one thing knowingly left behind, for a file that stopped answering).
+      runtime::Log(this, runtime::llWarning, session->Closing->FileName + ": a read never returned");
+      session->Closing->ReadThread.detach();
+      static_cast<void>(session->Closing.release());
+    }
   }
   std::lock_guard lock(shared_->PlayerLock);
   probe_.Close();
@@ -321,11 +345,25 @@ bool TCustomPlayer::Open(const std::string& FileName, const TPlayerHost& Host, b
     return false;
   }
   ++waiting_;
-  while (opening.OpenResult == 0) {
+  const Clock::time_point give_up = Clock::now() + std::chrono::milliseconds(OpenTimeout);
+  while (opening.OpenResult == 0 && Clock::now() < give_up) {
     runtime::ServeWhileWaiting();
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   --waiting_;
+  if (opening.OpenResult == 0) {
+    // A file that does not answer (a pipe whose writer stalls, a hung network mount): the read thread is
+    // asked to end and left to finish on its own.
+    RequestStopReading(opening);
+    session->Closing = std::move(playback);
+    session->PlayThreadDone.Set();
+    session->EventThreadDone.Set();
+    ended_.push_back(session);
+    ReapSessions(1000);
+    Fail(FileName + ": the file did not answer within " + std::to_string((OpenTimeout + 999) / 1000) +
+         " s, it was not opened");
+    return false;
+  }
   if (opening.OpenResult != 1) {
     opening.ReadThread.join();  // the thread has cleaned up (-2)
     Fail(opening.OpenErrorText, false);
@@ -345,7 +383,7 @@ bool TCustomPlayer::Open(const std::string& FileName, const TPlayerHost& Host, b
     session->Ring.Put(TPlayerEvent{ekQuit, psStop, 0, session->Generation});
     {
       std::lock_guard lock(shared.PlayerLock);
-      ClosePlayback(*session);
+      session->Closing = TakePlayback(*session);
       probe_.Close();
     }
     session->PlayThreadDone.Set();
@@ -380,7 +418,7 @@ void TCustomPlayer::Stop(bool Wait) {
     runtime::Log(this, runtime::llWarning,
                  "the play thread does not answer: the file is closed from outside");
     session->Orphaned = true;
-    ClosePlayback(*session);
+    session->Closing = TakePlayback(*session);
     session->Ring.Put(TPlayerEvent{ekState, psStop, 0, session->Generation});
     break;
   }
@@ -398,15 +436,18 @@ void TCustomPlayer::WaitForSession(const std::shared_ptr<TSession>& session, int
   ++waiting_;
   WaitServing(session->PlayThreadDone, milliseconds);
   WaitServing(session->EventThreadDone, milliseconds);
+  if (session->Closing != nullptr) WaitServing(session->Closing->ReadThreadDone, milliseconds);
   --waiting_;
   if (session->PlayThreadDone.IsSet() && session->PlayThread.joinable()) session->PlayThread.join();
   if (session->EventThreadDone.IsSet() && session->EventThread.joinable()) session->EventThread.join();
+  if (session->Closing != nullptr && session->Closing->ReadThreadDone.IsSet())
+    FinishPlayback(std::move(session->Closing));
 }
 
 void TCustomPlayer::ReapSessions(int milliseconds) {
   for (auto it = ended_.begin(); it != ended_.end();) {
     WaitForSession(*it, milliseconds);
-    if (!(*it)->PlayThread.joinable() && !(*it)->EventThread.joinable()) {
+    if (!(*it)->PlayThread.joinable() && !(*it)->EventThread.joinable() && (*it)->Closing == nullptr) {
       it = ended_.erase(it);
     } else {
       ++it;

@@ -74,6 +74,8 @@ class TCustomPlayer : public runtime::TFFBaseComponent {
   int FrameHeight = 0;
   int ScreenWidth = 0;
   int ScreenHeight = 0;
+  // How long Open waits for a file to answer before it gives up (milliseconds).
+  int OpenTimeout = 10000;
 
   TFileOpenEvent OnFileOpen;
   void SetOnHook(THookEvent handler);

@@ -26,8 +26,9 @@ namespace player {
 
 // What the component and every playback of it share. Lives as long as the longest of its threads.
 struct TPlayerShared {
-  const runtime::LogSource* Sender = nullptr;  // written at creation only
-  TCustomPlayer* Owner = nullptr;              // written at creation; the handlers get it as their sender
+  // The component; a stand-in once the component is gone, for threads stuck in a read that outlive it.
+  std::atomic<const runtime::LogSource*> Sender{nullptr};
+  TCustomPlayer* Owner = nullptr;  // written at creation; the handlers get it as their sender
 
   std::mutex PlayerLock;  // held while a playback is handled, closed or snapshotted
   runtime::ManualResetEvent SeekDoneEvent{true};
@@ -67,8 +68,9 @@ struct TPlayback {
   std::uint64_t Generation = 0;
   std::string FileName;
 
-  std::thread ReadThread;   // joined by ClosePlayback
-  std::thread VideoThread;  // joined when the video stream closes (read thread)
+  std::thread ReadThread;                           // joined by whoever took the playback from its session
+  runtime::ManualResetEvent ReadThreadDone{false};  // the read thread has closed everything
+  std::thread VideoThread;                          // joined when the video stream closes (read thread)
 
   std::atomic<bool> AbortRequest{false};
   std::atomic<bool> Paused{false};
@@ -173,8 +175,8 @@ void PlayerLog(const TPlayback& playback, int level, const std::string& text);
 
 // Read thread and streams (read_thread.cpp).
 void ReadThreadMain(TPlayback& playback);
-// Abort request, join the read thread (which closes the streams and the file).
-void StopReading(TPlayback& playback);
+// Asks the read thread to end (it closes the streams and the file); the caller joins it.
+void RequestStopReading(TPlayback& playback);
 
 // Video decode thread (video_decoder.cpp).
 void VideoThreadMain(TPlayback& playback);

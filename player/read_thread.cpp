@@ -159,7 +159,9 @@ bool OpenFile(TPlayback& playback) {
   const bool library_opens = runtime::IsNeverWrappedUrl(playback.FileName);
   if (!library_opens) {
     int error = 0;
-    playback.Io = runtime::OpenFileIo(playback.FileName, AVIO_FLAG_READ, &error);
+    // A named pipe without a writer, or one that stalls, must not hold the close up.
+    const AVIOInterruptCB interrupt{InterruptCallback, &playback};
+    playback.Io = runtime::OpenFileIo(playback.FileName, AVIO_FLAG_READ, &error, &interrupt);
     if (playback.Io == nullptr) {
       playback.OpenErrorText = runtime::OpenErrorText(playback.FileName, error);
       return false;
@@ -352,17 +354,17 @@ void ReadThreadMain(TPlayback& playback) {
     playback.OpenResult = -1;
     playback.OpenResult = -2;
   }
+  playback.ReadThreadDone.Set();
 }
 
-void StopReading(TPlayback& playback) {
+void RequestStopReading(TPlayback& playback) {
   playback.AbortRequest = true;
   playback.AudioQueue.Abort();
   playback.VideoQueue.Abort();
-  if (playback.ReadThread.joinable()) playback.ReadThread.join();
 }
 
 void PlayerLog(const TPlayback& playback, int level, const std::string& text) {
-  runtime::Log(playback.Shared->Sender, static_cast<runtime::TLogLevel>(level), text);
+  runtime::Log(playback.Shared->Sender.load(), static_cast<runtime::TLogLevel>(level), text);
 }
 
 }  // namespace player

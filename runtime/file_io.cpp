@@ -1,6 +1,7 @@
 #include "runtime/file_io.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,7 +25,9 @@ constexpr std::string_view kNeverWrappedProtocols = ":unicode:stream:gopher:http
 // What one of our AVIOContexts needs besides the context itself; its opaque pointer.
 struct OpenFile {
   int descriptor = -1;
-  std::string name;  // for messages
+  std::string name;             // for messages
+  AVIOInterruptCB interrupt{};  // with a callback: a pipe's or device's reads wait in slices
+  bool waits_in_slices = false;
 };
 
 class FileLayerSource final : public LogSource {
@@ -43,13 +46,32 @@ std::string ErrorText(int code) {
   return text;
 }
 
+bool Interrupted(const OpenFile& file) {
+  return file.interrupt.callback != nullptr && file.interrupt.callback(file.interrupt.opaque) != 0;
+}
+
+// Waits until the descriptor has data, its end, or an error (true), or the interrupt asks to stop (false).
+// A named pipe whose writer has not come yet reports nothing, so this waits for the writer too.
+bool WaitReadable(const OpenFile& file) {
+  constexpr int kSliceMilliseconds = 100;
+  for (;;) {
+    if (Interrupted(file)) return false;
+    pollfd waiting{file.descriptor, POLLIN, 0};
+    const int ready = ::poll(&waiting, 1, kSliceMilliseconds);
+    if (ready > 0) return true;
+    if (ready < 0 && errno != EINTR) return true;  // the read reports what is wrong
+  }
+}
+
 int ReadFile(void* opaque, std::uint8_t* buffer, int size) {
   const OpenFile& file = *static_cast<const OpenFile*>(opaque);
   for (;;) {
+    if (file.waits_in_slices && !WaitReadable(file)) return AVERROR_EXIT;
     const ssize_t count = ::read(file.descriptor, buffer, static_cast<std::size_t>(size));
     if (count > 0) return static_cast<int>(count);
     // A 0 would be taken for "try again" by some readers; the library's end-of-file code ends them.
     if (count == 0) return AVERROR_EOF;
+    if (errno == EAGAIN && file.waits_in_slices) continue;  // another reader took the data first
     if (errno != EINTR) return AVERROR(errno);
   }
 }
@@ -202,7 +224,8 @@ void FileIoDeleter::operator()(AVIOContext* io) const {
   if (io != nullptr) CloseFileIo(io);
 }
 
-FileIoPtr OpenFileIo(const std::string& file_name, int avio_flags, int* error) {
+FileIoPtr OpenFileIo(const std::string& file_name, int avio_flags, int* error,
+                     const AVIOInterruptCB* interrupt) {
   int ignored_error = 0;
   if (error == nullptr) error = &ignored_error;
   *error = 0;
@@ -223,8 +246,13 @@ FileIoPtr OpenFileIo(const std::string& file_name, int avio_flags, int* error) {
       return nullptr;
   }
 
+  const bool interruptible = interrupt != nullptr && interrupt->callback != nullptr;
+  // A named pipe's open would wait for a writer; non-blocking it returns at once (reads then wait in slices).
+  if (interruptible && (avio_flags & AVIO_FLAG_READ_WRITE) == AVIO_FLAG_READ) open_flags |= O_NONBLOCK;
+
   auto file = std::make_unique<OpenFile>();
   file->name = FileNameFromLibrary(file_name);
+  if (interruptible) file->interrupt = *interrupt;
   do {
     file->descriptor = ::open(file->name.c_str(), open_flags, 0666);
   } while (file->descriptor < 0 && errno == EINTR);
@@ -242,6 +270,15 @@ FileIoPtr OpenFileIo(const std::string& file_name, int avio_flags, int* error) {
   struct stat status {};
   if (::fstat(file->descriptor, &status) != 0) return close_descriptor(AVERROR(errno));
   if (S_ISDIR(status.st_mode)) return close_descriptor(AVERROR(EISDIR));
+  if ((open_flags & O_NONBLOCK) != 0) {
+    file->waits_in_slices = !S_ISREG(status.st_mode);
+    // A regular file reads as before; a pipe or device stays non-blocking, its reads wait in poll.
+    if (!file->waits_in_slices) {
+      const int status_flags = ::fcntl(file->descriptor, F_GETFL);
+      if (status_flags < 0 || ::fcntl(file->descriptor, F_SETFL, status_flags & ~O_NONBLOCK) != 0)
+        return close_descriptor(AVERROR(errno));
+    }
+  }
 
   LibraryMemoryPtr<unsigned char> buffer(static_cast<unsigned char*>(avutil().av_malloc(kBufferSize)));
   if (!buffer) return close_descriptor(AVERROR(ENOMEM));

@@ -22,7 +22,12 @@ using FileIoPtr = std::unique_ptr<AVIOContext, FileIoDeleter>;
 // the failing call; a directory gives AVERROR(EISDIR)). Reads return AVERROR_EOF at the end of the file;
 // seeking supports AVSEEK_SIZE; a regular file's context is seekable (AVIO_SEEKABLE_NORMAL), a device's or
 // pipe's is not. Write errors reach the library as AVERROR(errno) (so the muxer sees them).
-FileIoPtr OpenFileIo(const std::string& file_name, int avio_flags, int* error);
+//
+// With an interrupt callback, reading never waits in the kernel for data that may never come: opening a
+// named pipe does not wait for a writer, and reads of a pipe or device wait in slices of 100 ms, returning
+// AVERROR_EXIT once the callback asks to stop. (A regular file's reads cannot wait that way.)
+FileIoPtr OpenFileIo(const std::string& file_name, int avio_flags, int* error,
+                     const AVIOInterruptCB* interrupt = nullptr);
 
 // Makes every file the library opens by itself through this format context (image sequences, playlists,
 // segment lists, two-pass side files) go through OpenFileIo, by setting context->io_open and

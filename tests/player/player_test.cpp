@@ -1,9 +1,14 @@
 // TFFPlayer on generated files of known content, with a host that paints the frames it is given: the
 // pictures and their colours, positions at real time, pause, a paused open, seeking while playing or paused,
 // the end, the waveform, the frame hook, failures and many open/stop cycles.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <csignal>
 
 #include "player/player_harness.h"
+#include "runtime/manual_reset_event.h"
 #include "runtime/open_error_text.h"
 #include "support/test_files.h"
 
@@ -286,6 +291,52 @@ TEST_F(PlayerTest, AHookThatThrowsIsLoggedAndThePictureShownWithoutIt) {
   Serve(400);
   ExpectColour(PaintedPixel(20, 20), 0, 0, 255);
   EXPECT_TRUE(log.Contains("Error occurs OnHook: the pen broke"));
+}
+
+// A named pipe in the list: nobody writes to it, or its writer stalls half-way and keeps it open.
+TEST_F(PlayerTest, ANamedPipeThatNeverAnswersHoldsNeitherOpenNorStopUp) {
+  std::signal(SIGPIPE, SIG_IGN);  // the writer's pipe loses its reader when the player closes
+  const std::filesystem::path folder = test_files::TestFolder();
+  const std::filesystem::path silent = folder / "nobody_writes.mkv";
+  const std::filesystem::path stalled = folder / "writer_stalls.mkv";
+  for (const std::filesystem::path& pipe : {silent, stalled}) {
+    std::filesystem::remove(pipe);
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0) << pipe;
+  }
+  const int threads = ThreadCount();
+  player_.OpenTimeout = 500;
+  Clock::time_point start = Clock::now();
+  EXPECT_FALSE(player_.Open(silent.string(), host_, false));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+  EXPECT_EQ(player_.LastErrorText(),
+            silent.string() + ": the file did not answer within 1 s, it was not opened");
+  EXPECT_FALSE(player_.IsOpen());
+
+  std::string half(std::filesystem::file_size(ColourFile()) / 2, '\0');
+  std::ifstream(ColourFile(), std::ios::binary).read(half.data(), static_cast<std::streamsize>(half.size()));
+  runtime::ManualResetEvent release_writer{false};
+  std::thread writer([&] {
+    const int descriptor = ::open(stalled.c_str(), O_WRONLY | O_CLOEXEC);  // waits for the player
+    if (descriptor < 0) return;
+    for (std::size_t written = 0; written < half.size();) {
+      const ssize_t count = ::write(descriptor, half.data() + written, half.size() - written);
+      if (count <= 0) break;
+      written += static_cast<std::size_t>(count);
+    }
+    release_writer.WaitFor(std::chrono::seconds(30));
+    ::close(descriptor);
+  });
+  player_.OpenTimeout = 10000;
+  ASSERT_TRUE(player_.Open(stalled.string(), host_, false)) << player_.LastErrorText();
+  Serve(1500);  // plays what came, then waits for more
+  start = Clock::now();
+  player_.Stop(true);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+  EXPECT_FALSE(player_.IsOpen());
+  release_writer.Set();
+  writer.join();
+  Serve(200);
+  EXPECT_LE(ThreadCount(), threads);
 }
 
 TEST_F(PlayerTest, ManyOpenPlayStopCyclesLeaveNoThreadBehind) {
