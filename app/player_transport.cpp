@@ -116,6 +116,16 @@ bool PlayerTransport::Open(const QString& file) {
   return opened;
 }
 
+void PlayerTransport::PrepareDisplay(const std::filesystem::path& library_folder) {
+  player::TPlayerHost host;
+  host.Width = area_.width();
+  host.Height = area_.height();
+  host.X11Window = area_.PlayerWindow();
+  if (host.X11Window == 0) return;  // frames painted by the area need nothing started ahead
+  if (!player_.MediaLibrariesLoaded() && !player_.LoadMediaLibraries(library_folder)) return;
+  player_.PrepareDisplay(host);
+}
+
 void PlayerTransport::Stop(bool wait) {
   {
     // Whatever the closing playback still draws is not shown.

@@ -28,6 +28,7 @@ class PlayerTransport final : public PreviewTransport {
   runtime::Bitmap CurrentFrame() override;
   void SetAudioVolume(int volume) override;
   bool PlayClick() override;
+  void PrepareDisplay(const std::filesystem::path& library_folder) override;
 
   player::TFFPlayer& Player() { return player_; }
 

@@ -165,6 +165,14 @@ PreviewPanel::PreviewPanel(PreviewHost& host, QWidget* parent, bool native_surfa
   ConnectTransport();
 }
 
+void PreviewPanel::showEvent(QShowEvent* event) {
+  QFrame::showEvent(event);
+  if (display_prepared_) return;
+  display_prepared_ = true;
+  QTimer::singleShot(kPrepareDisplayMilliseconds, this,
+                     [this] { transport_->PrepareDisplay(host_.LibraryFolder()); });
+}
+
 PreviewPanel::~PreviewPanel() {
   timer_play_.stop();
   if (transport_) transport_->Stop(true);

@@ -42,6 +42,8 @@ class PreviewPanel final : public QFrame {
   Q_OBJECT
  public:
   static constexpr int kTimerPlayMilliseconds = 1000;
+  // After the panel is first shown: the player's display starts then, away from the window's first paint.
+  static constexpr int kPrepareDisplayMilliseconds = 300;
   static constexpr std::int64_t kKeySeekMicroseconds = 5'000'000;
   enum VolumeTag { kMuteTag = 11, kHalfVolumeTag = 12, kFullVolumeTag = 13 };
 
@@ -83,6 +85,9 @@ class PreviewPanel final : public QFrame {
  signals:
   void SnapshotSaved(const QString& file);
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
   bool ConversionRunning() const { return host_.Converting() || host_.JobActive(); }
   void ConnectTransport();
@@ -111,6 +116,7 @@ class PreviewPanel final : public QFrame {
   // The file that plays: the row may be another by the time its events arrive.
   QString playing_file_;
   QString last_snapshot_;
+  bool display_prepared_ = false;
 };
 
 }  // namespace app

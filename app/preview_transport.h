@@ -31,6 +31,10 @@ class PreviewTransport : public QObject {
   virtual void SetAudioVolume(int volume) = 0;
   // Plays the camera click and returns once it was heard; false without a sound device.
   virtual bool PlayClick() = 0;
+  // Once the picture area is on screen: whatever makes the first Open as quick as later ones.
+  virtual void PrepareDisplay(const std::filesystem::path& library_folder) {
+    static_cast<void>(library_folder);
+  }
 
  signals:
   // Raised inside Open: the file's duration in microseconds (0 when unknown).

@@ -1,11 +1,12 @@
 // The preview player measured from the outside, on an X server (bench/player.sh runs it under Xvfb).
 //
-//   preview_player first-picture FILE WIDTH HEIGHT RRGGBB
+//   preview_player first-picture FILE WIDTH HEIGHT RRGGBB [prepared]
 //     Binds the player's libraries, then twice (the first and a second file opened by the process): makes a
 //     plain X window of WIDTH x HEIGHT (the host's picture area), calls TFFPlayer::Open on it and reads a few
 //     of the window's pixels back from the server every 2 ms until they show the colour RRGGBB. Prints
 //     "load_ms open_ms first_ms open2_ms first2_ms": binding the libraries, the Open call, and from the Open
-//     call to the colour on screen, for each of the two opens.
+//     call to the colour on screen, for each of the two opens. With "prepared", the first window is handed
+//     to TFFPlayer::PrepareDisplay 1 s before the first Open, as the window does when its preview is shown.
 //   preview_player tool-first-picture WIDTH HEIGHT RRGGBB PROGRAM ARGUMENTS...
 //     Starts PROGRAM (the ffplay tool) and reads the pixels of the top-level window it makes (found by its
 //     _NET_WM_PID) the same way. Prints "first_ms", from just before the start to the colour on screen.
@@ -184,7 +185,7 @@ bool LoadLibraries(player::TFFPlayer& player) {
   return false;
 }
 
-int FirstPicture(const std::string& file, int width, int height, const Rgb& colour) {
+int FirstPicture(const std::string& file, int width, int height, const Rgb& colour, bool prepared) {
   XConnection x;
   runtime::BindMainThread();
   player::TFFPlayer player;
@@ -194,6 +195,10 @@ int FirstPicture(const std::string& file, int width, int height, const Rgb& colo
   std::printf("%.1f", load_ms);
   for (int open = 0; open < 2; ++open) {
     HostWindow window(x, width, height);
+    if (prepared && open == 0) {
+      player.PrepareDisplay(player::TPlayerHost{window.Id(), width, height, nullptr});
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
     const Clock::time_point start = Clock::now();
     const bool opened = player.Open(file, player::TPlayerHost{window.Id(), width, height, nullptr}, false);
     const double open_ms = MillisecondsSince(start);
@@ -318,7 +323,7 @@ int Play(const std::string& file, int width, int height, double seconds) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: preview_player first-picture FILE WIDTH HEIGHT RRGGBB\n"
+               "usage: preview_player first-picture FILE WIDTH HEIGHT RRGGBB [prepared]\n"
                "       preview_player tool-first-picture WIDTH HEIGHT RRGGBB PROGRAM ARGUMENTS...\n"
                "       preview_player play FILE WIDTH HEIGHT SECONDS\n");
   return 2;
@@ -329,10 +334,12 @@ int Usage() {
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   try {
-    if (arguments.size() == 5 && arguments[0] == "first-picture") {
+    if ((arguments.size() == 5 || (arguments.size() == 6 && arguments[5] == "prepared")) &&
+        arguments[0] == "first-picture") {
       const std::optional<Rgb> colour = ParseColour(arguments[4]);
       if (!colour.has_value()) return Usage();
-      return FirstPicture(arguments[1], std::stoi(arguments[2]), std::stoi(arguments[3]), *colour);
+      return FirstPicture(arguments[1], std::stoi(arguments[2]), std::stoi(arguments[3]), *colour,
+                          arguments.size() == 6);
     }
     if (arguments.size() >= 5 && arguments[0] == "tool-first-picture") {
       const std::optional<Rgb> colour = ParseColour(arguments[3]);

@@ -205,6 +205,7 @@ TCustomPlayer::~TCustomPlayer() {
   OnFileOpen = nullptr;
   Stop(true);
   ReapSessions(5000);
+  if (display_preparation_.joinable()) display_preparation_.join();
   static const PlayerGoneSource player_gone;
   shared_->Sender = &player_gone;
   for (const std::shared_ptr<TSession>& session : ended_) {
@@ -222,6 +223,7 @@ TCustomPlayer::~TCustomPlayer() {
   std::lock_guard lock(shared_->PlayerLock);
   probe_.Close();
   snapshot_.Reset();
+  if (holds_gl_library_) runtime::sdl().SDL_GL_UnloadLibrary();
 }
 
 bool TCustomPlayer::LoadMediaLibraries(const std::filesystem::path& Path) {
@@ -494,6 +496,23 @@ const runtime::Bitmap& TCustomPlayer::CurrentFrame(std::int64_t& APTS) {
       snapshot_.Bitmap().SetSize(0, 0);
   }
   return snapshot_.Result();
+}
+
+void TCustomPlayer::PrepareDisplay(const TPlayerHost& Host) {
+  if (Host.X11Window == 0 || display_preparation_.joinable() || !MediaLibrariesLoaded() || !StartSdl(Host))
+    return;
+  try {
+    display_preparation_ = std::thread([this, host = Host] {
+      const SdlThreadState sdl_state;
+      // Under PlayerLock like every play thread's SDL work; a Play pressed meanwhile waits for it.
+      std::lock_guard lock(shared_->PlayerLock);
+      // SDL lets go of the OpenGL library with its last window; held, the driver stays started.
+      holds_gl_library_ = runtime::sdl().SDL_GL_LoadLibrary(nullptr) == 0;
+      TVideoOutput(host).WarmUp(*shared_);
+    });
+  } catch (const std::system_error&) {
+    runtime::Log(this, runtime::llWarning, "the display is not prepared ahead: no thread for it");
+  }
 }
 
 void TCustomPlayer::HostResized(int Width, int Height) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "player/player_types.h"
@@ -46,6 +47,10 @@ class TCustomPlayer : public runtime::TFFBaseComponent {
   const runtime::Bitmap& CurrentFrame(std::int64_t& APTS);
   // The host's picture area has a new size: the surface follows it.
   void HostResized(int Width, int Height);
+  // Optional, once the host's window exists: starts the display side ahead of the first Open (SDL, and a
+  // first renderer on a hidden child of the window, on a thread of the player's), so that the first file
+  // shows its picture as soon as later ones do. Does nothing without an X11 window or when done already.
+  void PrepareDisplay(const TPlayerHost& Host);
 
   bool IsOpen() const;
   TPlayState State() const;
@@ -96,7 +101,9 @@ class TCustomPlayer : public runtime::TFFBaseComponent {
   runtime::PictureConverter snapshot_;  // main thread, under PlayerLock
   std::string last_error_text_;
   std::string version_ = "2.0";
-  int waiting_ = 0;  // main thread: how deep the waits of Open and Stop are nested
+  int waiting_ = 0;                  // main thread: how deep the waits of Open and Stop are nested
+  std::thread display_preparation_;  // main thread starts and joins it
+  bool holds_gl_library_ = false;    // under PlayerLock: the preparation keeps SDL's OpenGL library loaded
   bool audio_started_ = false;
   bool video_started_ = false;
 };

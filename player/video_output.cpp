@@ -154,7 +154,7 @@ int RenderDriver(const char* name) {
 
 }  // namespace
 
-void TVideoOutput::CreateRenderer(TPlayback& playback, std::string& error) {
+void TVideoOutput::CreateRenderer(const TPlayerShared& shared, std::string& error) {
   const runtime::SdlEntries& sdl = runtime::sdl();
   const void* child = reinterpret_cast<const void*>(static_cast<std::uintptr_t>(child_.Id()));
   // The window is taken as an OpenGL window from the start. Otherwise an OpenGL renderer makes SDL recreate
@@ -178,7 +178,7 @@ void TVideoOutput::CreateRenderer(TPlayback& playback, std::string& error) {
     if (renderer_ != nullptr) {
       SDL_RendererInfo info{};
       if (sdl.SDL_GetRendererInfo(renderer_.get(), &info) == 0)
-        PlayerLog(playback, runtime::llVerbose, std::string("picture renderer: ") + info.name);
+        runtime::Log(shared.Sender.load(), runtime::llVerbose, std::string("picture renderer: ") + info.name);
       break;
     }
     error += std::string(error.empty() ? "" : "; ") + way.Driver + ": " + sdl.SDL_GetError();
@@ -205,7 +205,7 @@ bool TVideoOutput::PrepareSurface(TPlayback& playback) {
   if (window_ == nullptr && !window_failed_) {
     std::string error;
     if (child_.Create(host_.X11Window, playback.SurfaceWidth, playback.SurfaceHeight, error)) {
-      CreateRenderer(playback, error);
+      CreateRenderer(*playback.Shared, error);
     }
     if (renderer_ == nullptr) {
       PlayerLog(playback, runtime::llError, "SDL: could not set video mode.");
@@ -336,6 +336,31 @@ void TVideoOutput::Resize(TPlayback& playback, int width, int height) {
 
 void TVideoOutput::ServeWindow(TPlayback& playback) {
   if (child_.TakeExposed()) Redraw(playback);
+}
+
+void TVideoOutput::WarmUp(const TPlayerShared& shared) {
+  constexpr int kSize = 16;
+  std::string error;
+  if (child_.Create(host_.X11Window, kSize, kSize, error, false)) CreateRenderer(shared, error);
+  if (renderer_ != nullptr) {
+    // One black picture through the path a real one takes, so the renderer's first draw is paid here too.
+    const runtime::SdlEntries& sdl = runtime::sdl();
+    texture_.reset(sdl.SDL_CreateTexture(renderer_.get(), SDL_PIXELFORMAT_IYUV, SDL_TEXTUREACCESS_STREAMING,
+                                         kSize, kSize));
+    std::vector<std::uint8_t> planes(kSize * kSize * 3 / 2, 16);
+    std::fill(planes.begin() + kSize * kSize, planes.end(), std::uint8_t{128});
+    if (texture_ != nullptr &&
+        sdl.SDL_UpdateYUVTexture(texture_.get(), nullptr, planes.data(), kSize, planes.data() + kSize * kSize,
+                                 kSize / 2, planes.data() + kSize * kSize * 5 / 4, kSize / 2) == 0) {
+      sdl.SDL_RenderClear(renderer_.get());
+      sdl.SDL_RenderCopy(renderer_.get(), texture_.get(), nullptr, nullptr);
+      sdl.SDL_RenderPresent(renderer_.get());
+    }
+  } else {
+    runtime::Log(shared.Sender.load(), runtime::llVerbose,
+                 "the picture renderer did not start ahead: " + error);
+  }
+  Release();
 }
 
 void TVideoOutput::Release() {

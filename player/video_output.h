@@ -48,13 +48,16 @@ class TVideoOutput {
   void Release();
   // Makes the surface (on X11 the SDL window on the host's window, with its renderer) unless it is there.
   bool PrepareSurface(TPlayback& playback);
+  // Starts a renderer on a hidden child of the host's window, draws once and lets it go: the first renderer
+  // of a process starts the OpenGL driver, which later ones find running.
+  void WarmUp(const TPlayerShared& shared);
 
  private:
   void ReportPosition(TPlayback& playback);
   void ShowPicture(TPlayback& playback);
   void ShowWaveform(TPlayback& playback);
   // An SDL window on the child and a renderer for it (both null on failure, with the reason in error).
-  void CreateRenderer(TPlayback& playback, std::string& error);
+  void CreateRenderer(const TPlayerShared& shared, std::string& error);
   void Present(TPlayback& playback, const TPictureRect& rect, bool picture);
 
   TPlayerHost host_;

@@ -25,7 +25,8 @@ void XcbConnectionCloser::operator()(xcb_connection_t* connection) const {
   xcb_disconnect(connection);
 }
 
-bool TX11ChildWindow::Create(std::uint64_t host_window, int width, int height, std::string& error) {
+bool TX11ChildWindow::Create(std::uint64_t host_window, int width, int height, std::string& error,
+                             bool show) {
   Destroy();
   if (host_window == 0 || host_window > 0xFFFFFFFFU) {
     error = "the host window " + std::to_string(host_window) + " is no X window";
@@ -61,9 +62,11 @@ bool TX11ChildWindow::Create(std::uint64_t host_window, int width, int height, s
     error = ErrorText("creating the picture window", *failed);
     return false;
   }
-  const xcb_void_cookie_t mapped = xcb_map_window_checked(connection.get(), window);
-  // Waits until the server has done both, so SDL's own connection finds the window.
-  if (const Reply<xcb_generic_error_t> failed(xcb_request_check(connection.get(), mapped));
+  // Waits until the server has done both, so SDL's own connection finds the window (the check of the
+  // creation has waited for that already when the window stays hidden).
+  if (const Reply<xcb_generic_error_t> failed(
+          show ? xcb_request_check(connection.get(), xcb_map_window_checked(connection.get(), window))
+               : nullptr);
       failed != nullptr) {
     xcb_destroy_window(connection.get(), window);
     xcb_flush(connection.get());

@@ -36,9 +36,10 @@ class TX11ChildWindow {
   TX11ChildWindow(const TX11ChildWindow&) = delete;
   TX11ChildWindow& operator=(const TX11ChildWindow&) = delete;
 
-  // Makes a black child of the host window covering (0, 0, width, height) and shows it. False, with the
-  // reason in error, when the display cannot be reached or the host window is no window.
-  bool Create(std::uint64_t host_window, int width, int height, std::string& error);
+  // Makes a black child of the host window covering (0, 0, width, height) and shows it (unless show is
+  // false). False, with the reason in error, when the display cannot be reached or the host window is no
+  // window.
+  bool Create(std::uint64_t host_window, int width, int height, std::string& error, bool show = true);
   std::uint64_t Id() const { return window_; }
   // True when some part of the child has been exposed since the last call (it must be drawn again).
   bool TakeExposed();

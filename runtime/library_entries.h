@@ -235,6 +235,8 @@ extern "C" {
   X(SDL_TLSCleanup)             \
   X(SDL_SetHintWithPriority)    \
   X(SDL_CreateWindow)           \
+  X(SDL_GL_LoadLibrary)         \
+  X(SDL_GL_UnloadLibrary)       \
   X(SDL_DestroyWindow)          \
   X(SDL_GetWindowID)            \
   X(SDL_GetWindowFromID)        \

@@ -157,6 +157,21 @@ TEST_F(PlayerX11, AnAudioOnlyFileDrawsItsWaveform) {
   EXPECT_EQ(black, 80);
 }
 
+// The display started ahead on a hidden child: nothing shows on the host until a file plays; a second call,
+// or one for a window id that is no window, changes nothing.
+TEST_F(PlayerX11, ThePreparedDisplayShowsNothingAndTheFirstFilePlaysInIt) {
+  LogLines log;
+  player_.PrepareDisplay(player::TPlayerHost{0x3fffff, 320, 240, nullptr});
+  player_.PrepareDisplay(host_);
+  ServeBoth(800);
+  EXPECT_TRUE(Near(window_->Pixel(4, 4), 255, 0, 255)) << Text(window_->Pixel(4, 4));
+  EXPECT_TRUE(log.Contains("the picture renderer did not start ahead")) << "the window that is no window";
+  ASSERT_TRUE(player_.Open(ColourFile().string(), host_, false)) << player_.LastErrorText();
+  EXPECT_TRUE(PixelBecomes(
+      160, 120, [](const Rgb& rgb) { return Near(rgb, 255, 0, 0); }, 2000))
+      << Text(window_->Pixel(160, 120));
+}
+
 TEST_F(PlayerX11, AWindowIdThatIsNoWindowLeavesThePlaybackWithoutPicture) {
   LogLines log;
   host_.X11Window = 0x3fffff;
