@@ -82,7 +82,7 @@ void TCustomFFmpeg::AudioOutput(TOutputStreamState& ost, TInputStreamState& ist,
                                        AV_ROUND_UP) +
       16;
   if (capacity > INT32_MAX / 8) throw FFmpegException("Buffer sizes too large in do_audio_out");
-  AVFrame* converted = run_->AudioFrame.get();
+  AVFrame* converted = ost.AudioFrame.get();
   runtime::avutil().av_frame_unref(converted);
   converted->format = encoder->sample_fmt;
   converted->nb_samples = static_cast<int>(capacity);
@@ -105,8 +105,7 @@ void TCustomFFmpeg::AudioOutput(TOutputStreamState& ost, TInputStreamState& ist,
 
   int skip = 0;  // converted samples to leave out at the start
   const int buffered = runtime::avutil().av_audio_fifo_size(ost.Fifo.get());
-  const TInputStreamState& sync = run_->InputStreams[static_cast<std::size_t>(ost.SyncInput)];
-  const double sync_time = static_cast<double>(sync.Pts - p.StartTime) / 1000000.0;
+  const double sync_time = static_cast<double>(ost.SyncPts - p.StartTime) / 1000000.0;
   if (p.AudioSyncMethod != 0) {
     // The drift in samples of the output, measured against what the output has taken so far.
     const double delta = sync_time * encoder->sample_rate - static_cast<double>(ost.SyncOpts) - buffered;
@@ -164,7 +163,7 @@ void TCustomFFmpeg::AudioOutput(TOutputStreamState& ost, TInputStreamState& ist,
 bool TCustomFFmpeg::WriteSilence(TOutputStreamState& ost, int samples) {
   if (samples <= 0) return true;
   AVCodecContext* encoder = ost.Encoder;
-  AVFrame* silence = run_->SilenceFrame.get();
+  AVFrame* silence = ost.SilenceFrame.get();
   runtime::avutil().av_frame_unref(silence);
   silence->format = encoder->sample_fmt;
   silence->nb_samples = samples;
@@ -200,7 +199,7 @@ void TCustomFFmpeg::EncodeAudioFromFifo(TOutputStreamState& ost, bool last) {
       return;
     }
     const int samples = any_size || (last && small_last) ? take : frame_size;
-    AVFrame* out = run_->WorkFrame.get();
+    AVFrame* out = ost.WorkFrame.get();
     runtime::avutil().av_frame_unref(out);
     out->format = encoder->sample_fmt;
     out->nb_samples = samples;
@@ -234,7 +233,7 @@ void TCustomFFmpeg::EncodeAudioFromFifo(TOutputStreamState& ost, bool last) {
 void TCustomFFmpeg::EncodeAmrNbFrame(TOutputStreamState& ost, const AVFrame* frame) {
   const std::vector<std::uint8_t> bytes =
       ost.AmrNb->EncodeFrame(reinterpret_cast<const std::int16_t*>(frame->extended_data[0]));
-  AVPacket* packet = run_->OutPacket.get();
+  AVPacket* packet = ost.OutPacket.get();
   runtime::avcodec().av_packet_unref(packet);
   if (runtime::avcodec().av_new_packet(packet, static_cast<int>(bytes.size())) < 0) {
     throw FFmpegException("Audio encoding failed");
@@ -245,7 +244,7 @@ void TCustomFFmpeg::EncodeAmrNbFrame(TOutputStreamState& ost, const AVFrame* fra
   packet->flags |= AV_PKT_FLAG_KEY;
   packet->stream_index = ost.StreamIndex;
   run_->AudioSize += packet->size;
-  WritePacket(ost, packet, AVRational{1, AmrNbEncoder::kSampleRate});
+  HandPacket(ost, packet, AVRational{1, AmrNbEncoder::kSampleRate});
 }
 
 void TCustomFFmpeg::FlushAudioOutput(TOutputStreamState& ost) {

@@ -105,6 +105,7 @@ void TCustomFFmpeg::SetOption(const std::string& option_name, const std::string&
     v["vglobal"] = StoreInteger(&TPendingValues::VideoGlobalHeader);
     v["copyts"] = StoreTrue(&TPendingValues::CopyTs);
     v["shortest"] = StoreBoolean(&TPendingValues::Shortest);
+    v["pipeline"] = StoreInteger(&TPendingValues::Pipeline);
     v["dts_delta_threshold"] = StoreFloat(&TPendingValues::DtsDeltaThreshold);
     v["programid"] = StoreInteger(&TPendingValues::ProgramID);
     v["xerror"] = StoreTrue(&TPendingValues::ExitOnError);

@@ -54,17 +54,20 @@ int TCustomFFmpeg::ProcessPacket(TInputStreamState& ist, int ist_index, const AV
 
   if (packet == nullptr) {
     for (TOutputStreamState& ost : run_->OutputStreams) {
-      if (ost.SourceIndex != ist_index || !ost.EncodingNeeded) continue;
-      if (ost.Graph != nullptr) {
-        // The graph may hold pictures back (a deinterlacer in the chain); they come out at its end.
-        if (!ost.Graph->AddEndOfStream())
-          throw FFmpegException("Error while filtering: " + ost.Graph->ErrorText());
-        OutputFilteredPictures(ost, ist);
-      }
-      DrainEncoder(ost);
+      if (ost.SourceIndex == ist_index && ost.EncodingNeeded) HandEndOfStream(ost, ist);
     }
   }
   return result;
+}
+
+void TCustomFFmpeg::FinishOutput(TOutputStreamState& ost, TInputStreamState& ist) {
+  if (ost.Graph != nullptr) {
+    // The graph may hold pictures back (a deinterlacer in the chain); they come out at its end.
+    if (!ost.Graph->AddEndOfStream())
+      throw FFmpegException("Error while filtering: " + ost.Graph->ErrorText());
+    OutputFilteredPictures(ost, ist);
+  }
+  DrainEncoder(ost);
 }
 
 int TCustomFFmpeg::DecodePacket(TInputStreamState& ist, int ist_index, const AVPacket* packet) {
@@ -112,28 +115,33 @@ void TCustomFFmpeg::DeliverFrame(TInputStreamState& ist, int ist_index, AVFrame*
   const std::int64_t start = pending_.StartTime;
   if (start != 0 && ist.Pts < start) return;
   for (TOutputStreamState& ost : run_->OutputStreams) {
-    if (ost.SourceIndex != ist_index || !ost.EncodingNeeded || !ost.Active) continue;
-    switch (ost.Encoder->codec_type) {
-      case AVMEDIA_TYPE_VIDEO:
-        if (ost.Graph != nullptr) {
-          if (!ost.Graph->Add(frame))
-            throw FFmpegException("Error while filtering: " + ost.Graph->ErrorText());
-          OutputFilteredPictures(ost, ist);
-        } else {
-          VideoOutput(ost, ist, frame);
-        }
-        break;
-      case AVMEDIA_TYPE_AUDIO:
-        AudioOutput(ost, ist, frame);
-        break;
-      default:
-        throw FFmpegException("invalid codec_type");
-    }
+    if (ost.SourceIndex == ist_index && ost.EncodingNeeded && ost.Active) HandFrame(ost, ist, frame);
+  }
+}
+
+void TCustomFFmpeg::ConsumeFrame(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* frame,
+                                 std::int64_t sync_pts, int decoded_video_frames) {
+  ost.SyncPts = sync_pts;
+  ost.DecodedVideoFrames = decoded_video_frames;
+  switch (ost.Encoder->codec_type) {
+    case AVMEDIA_TYPE_VIDEO:
+      if (ost.Graph != nullptr) {
+        if (!ost.Graph->Add(frame)) throw FFmpegException("Error while filtering: " + ost.Graph->ErrorText());
+        OutputFilteredPictures(ost, ist);
+      } else {
+        VideoOutput(ost, ist, frame);
+      }
+      break;
+    case AVMEDIA_TYPE_AUDIO:
+      AudioOutput(ost, ist, frame);
+      break;
+    default:
+      throw FFmpegException("invalid codec_type");
   }
 }
 
 void TCustomFFmpeg::OutputFilteredPictures(TOutputStreamState& ost, TInputStreamState& ist) {
-  AVFrame* filtered = run_->FilteredFrame.get();
+  AVFrame* filtered = ost.FilteredFrame.get();
   for (;;) {
     const int fetched = ost.Graph->Fetch(filtered);
     if (fetched == -2) throw FFmpegException("Error while filtering: " + ost.Graph->ErrorText());
@@ -141,6 +149,8 @@ void TCustomFFmpeg::OutputFilteredPictures(TOutputStreamState& ost, TInputStream
     if (filtered->pts != AV_NOPTS_VALUE) {
       ist.Pts = runtime::avutil().av_rescale_q(filtered->pts, ost.Graph->OutputTimeBase(), kMicroseconds);
     }
+    // The clock as the picture leaves the graph (a run with a graph keeps its stages on one thread).
+    ost.SyncPts = run_->InputStreams[static_cast<std::size_t>(ost.SyncInput)].Pts;
     if (filtered->sample_aspect_ratio.num != 0)
       ost.Encoder->sample_aspect_ratio = filtered->sample_aspect_ratio;
     VideoOutput(ost, ist, filtered);
@@ -233,7 +243,7 @@ void TCustomFFmpeg::SubtitleOutput(TOutputStreamState& ost, TInputStreamState& i
     if (i == 0 && shown > 0 && shown != UINT32_MAX) {
       out->duration = runtime::avutil().av_rescale_q(shown, AVRational{1, 1000}, ost.Stream->time_base);
     }
-    WritePacket(ost, out, ost.Stream->time_base);
+    HandPacket(ost, out, ost.Stream->time_base);
   }
 }
 
@@ -278,7 +288,7 @@ void TCustomFFmpeg::CopyPacket(TOutputStreamState& ost, TInputStreamState& ist, 
   // asked, whatever the input's interleaving.
   const std::int64_t begins = out->pts != AV_NOPTS_VALUE ? out->pts : out->dts;
   if (static_cast<double>(begins) * av_q2d(out_base) >= pending_.RecordingTimeSeconds) {
-    ost.OutputTime = std::max(ost.OutputTime, pending_.RecordingTimeSeconds);
+    ost.OutputTime = std::max(ost.OutputTime.Get(), pending_.RecordingTimeSeconds);
     runtime::avcodec().av_packet_unref(out);
     return;
   }
@@ -288,7 +298,7 @@ void TCustomFFmpeg::CopyPacket(TOutputStreamState& ost, TInputStreamState& ist, 
     run_->VideoSize += packet.size;
     ++ost.SyncOpts;
   }
-  WritePacket(ost, out, out_base);
+  HandPacket(ost, out, out_base);
   ++ost.FrameNumber;
 }
 
@@ -310,7 +320,7 @@ int TCustomFFmpeg::EncodeFrame(TOutputStreamState& ost, const AVFrame* frame) {
                      "Encoding for", output_files_[static_cast<std::size_t>(ost.FileIndex)].FileName, code));
     throw FFmpegException(failure);
   };
-  AVPacket* out = run_->OutPacket.get();
+  AVPacket* out = ost.OutPacket.get();
   const auto receive_all = [&]() {
     for (;;) {
       runtime::avcodec().av_packet_unref(out);
@@ -327,7 +337,7 @@ int TCustomFFmpeg::EncodeFrame(TOutputStreamState& ost, const AVFrame* frame) {
       }
       written += out->size;
       out->stream_index = ost.StreamIndex;
-      WritePacket(ost, out, encoder->time_base);
+      HandPacket(ost, out, encoder->time_base);
     }
   };
   for (;;) {

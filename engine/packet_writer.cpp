@@ -64,7 +64,7 @@ void TCustomFFmpeg::MuxPacket(TOutputStreamState& ost, AVPacket* packet) {
   const std::int64_t begins = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
   if (begins != AV_NOPTS_VALUE) {
     const double ends = static_cast<double>(begins + packet->duration) * av_q2d(ost.Stream->time_base);
-    ost.OutputTime = std::max(ost.OutputTime, ends);
+    ost.OutputTime = std::max(ost.OutputTime.Get(), ends);
   }
   OutputFile& output = output_files_[static_cast<std::size_t>(ost.FileIndex)];
   const int written = runtime::avformat().av_interleaved_write_frame(output.Format.get(), packet);

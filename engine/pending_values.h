@@ -131,6 +131,7 @@ struct TPendingValues {
   std::vector<std::pair<std::string, std::string>> Metadata;
   bool CopyTs = false;
   bool Shortest = false;
+  int Pipeline = 1;  // 0: every stage of the run on the task's one thread
   float DtsDeltaThreshold = 10.0F;
   std::int64_t LimitFileSize = 0;  // bytes; 0: no limit
   int ProgramID = 0;

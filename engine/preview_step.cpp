@@ -31,13 +31,13 @@ void TCustomFFmpeg::PreviewFrame(TOutputStreamState& ost, const AVFrame* frame) 
   const bool converted = preview_frames_.Convert(frame, bitmap);
   if (to_handler) {
     if (converted) {
-      OnTaskPreviewBitmap(*this, *bitmap, video_frame_counter_, time);
+      OnTaskPreviewBitmap(*this, *bitmap, ost.DecodedVideoFrames, time);
     } else {
       SetPreviewFlags(preview, false);
     }
     return;
   }
-  if (converted && preview_frames_.Previewer().ShowFrame(*bitmap, video_frame_counter_, time)) return;
+  if (converted && preview_frames_.Previewer().ShowFrame(*bitmap, ost.DecodedVideoFrames, time)) return;
   // The window was closed, or cannot be shown: no further window for this task.
   SetPreviewFlags(false, preview_bitmap);
   preview_frames_.ClosePreviewer();

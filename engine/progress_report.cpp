@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "engine/task.h"
+#include "engine/transcode_pipeline.h"
 #include "runtime/library_loader.h"
 #include "runtime/logger.h"
 #include "runtime/text_format.h"
@@ -19,14 +20,8 @@ std::array<std::atomic<std::uint32_t>, 52>& QpHistogram() {
 
 void TCustomFFmpeg::ReportProgress(bool is_last, int file_index) {
   TRunState& run = *run_;
-  std::int64_t total_size = 0;
-  if (!output_files_.empty()) {
-    if (AVIOContext* io = output_files_.front().Format->pb; io != nullptr) {
-      total_size = runtime::avformat().avio_size(io);
-      if (total_size < 0) total_size = runtime::avformat().avio_seek(io, 0, SEEK_CUR);
-      if (total_size < 0) total_size = 0;
-    }
-  }
+  // While the writer runs on its own thread, the size it last saw.
+  const std::int64_t total_size = pipeline_ != nullptr ? pipeline_->WrittenBytes() : OutputSize();
   std::string text;
   int frame_number = -1;
   int fps = -1;
@@ -64,7 +59,8 @@ void TCustomFFmpeg::ReportProgress(bool is_last, int file_index) {
         text += "PSNR=";
         for (int plane = 0; plane < 3; ++plane) {
           const double error =
-              static_cast<double>(is_last ? ost.Encoder->error[plane] : ost.PictureError[plane]);
+              static_cast<double>(is_last ? ost.Encoder->error[plane]
+                                          : static_cast<std::uint64_t>(ost.PictureError[plane].Get()));
           double scale = is_last ? pixels * frame_number : pixels;
           if (plane > 0) scale /= 4;
           error_sum += error;
@@ -85,7 +81,7 @@ void TCustomFFmpeg::ReportProgress(bool is_last, int file_index) {
     text += runtime::TextFormat("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s",
                                 static_cast<double>(total_size) / 1024, minimum_time, bit_rate);
     if (run.DuplicatedFrames != 0 || run.DroppedFrames != 0) {
-      text += runtime::TextFormat(" dup=%d drop=%d", run.DuplicatedFrames, run.DroppedFrames);
+      text += runtime::TextFormat(" dup=%d drop=%d", run.DuplicatedFrames.load(), run.DroppedFrames.load());
       if (run.DropOrDupChanged && verbosity >= 0 && OnTaskProgress) {
         run.DropOrDupChanged = false;
         runtime::Log(this, runtime::llVerbose, text);

@@ -44,7 +44,7 @@ void TCustomFFmpeg::WriteVstatsLine(TOutputStreamState& ost, int frame_size) {
   }
   const AVCodecContext* encoder = ost.Encoder;
   std::FILE* file = vstats_file_.get();
-  std::fprintf(file, "frame= %5d q= %2.1f ", ost.FrameNumber,
+  std::fprintf(file, "frame= %5d q= %2.1f ", ost.FrameNumber.Get(),
                static_cast<double>(ost.Quality) / FF_QP2LAMBDA);
   if ((encoder->flags & AV_CODEC_FLAG_PSNR) != 0 && encoder->width * encoder->height > 0) {
     const double error = static_cast<double>(ost.PictureError[0]);

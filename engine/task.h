@@ -31,6 +31,7 @@
 namespace engine {
 
 class TCustomFFmpeg;
+class TranscodePipeline;
 
 // Callbacks the component installs; the transcoding raises them with the task as sender.
 using TTaskHookCallback = std::function<void(TCustomFFmpeg& task, runtime::Bitmap& bitmap, int frame_number,
@@ -244,6 +245,21 @@ class TCustomFFmpeg : public runtime::LogSource {
   void WritePacket(TOutputStreamState& ost, AVPacket* packet, AVRational time_base);
   void MuxPacket(TOutputStreamState& ost, AVPacket* packet);
   void ReportProgress(bool is_last, int file_index);
+  // The first output's size now (what the progress report calls its size).
+  std::int64_t OutputSize() const;
+
+  // The schedule: the output stages run here, on the calling thread, or on their own threads when the run is
+  // pipelined. The reader hands each decoded frame, the end of each input stream and each packet over.
+  void HandFrame(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* frame);
+  void HandEndOfStream(TOutputStreamState& ost, TInputStreamState& ist);
+  void HandPacket(TOutputStreamState& ost, AVPacket* packet, AVRational time_base);
+  // An output stage's work: one decoded frame, with the clock of the stream it keeps in step with and the
+  // video frames decoded by then; the end of its input (what the filter graph and the encoder still hold).
+  void ConsumeFrame(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* frame, std::int64_t sync_pts,
+                    int decoded_video_frames);
+  void FinishOutput(TOutputStreamState& ost, TInputStreamState& ist);
+  int OutputStreamIndex(const TOutputStreamState& ost) const;
+  friend class TranscodePipeline;
   // Encodes what the audio path still holds for the encoder, before the encoder is drained.
   void FlushAudioOutput(TOutputStreamState& ost);
 
@@ -285,6 +301,7 @@ class TCustomFFmpeg : public runtime::LogSource {
   // The run's tables; the worker's only while it runs.
   std::unique_ptr<TRunState> run_;
   int video_frame_counter_ = 0;                // video frames decoded, numbering the hook and preview frames
+  TranscodePipeline* pipeline_ = nullptr;      // the run's stages when it is pipelined (the task's thread)
   std::vector<std::uint8_t> subtitle_buffer_;  // encoded subtitles, allocated on first use
 
   // Set before the start, read by the worker.

@@ -7,6 +7,7 @@
 
 #include "engine/ffmpeg_exception.h"
 #include "engine/task.h"
+#include "engine/transcode_pipeline.h"
 #include "runtime/library_loader.h"
 #include "runtime/logger.h"
 #include "runtime/open_error_text.h"
@@ -65,9 +66,62 @@ int TCustomFFmpeg::ChooseInput(double& smallest_output_time, double& largest_out
   return chosen;
 }
 
+int TCustomFFmpeg::OutputStreamIndex(const TOutputStreamState& ost) const {
+  return static_cast<int>(&ost - run_->OutputStreams.data());
+}
+
+void TCustomFFmpeg::HandFrame(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* frame) {
+  const std::int64_t sync_pts = run_->InputStreams[static_cast<std::size_t>(ost.SyncInput)].Pts;
+  if (pipeline_ != nullptr) {
+    pipeline_->SendFrame(OutputStreamIndex(ost), frame, sync_pts, video_frame_counter_);
+  } else {
+    ConsumeFrame(ost, ist, frame, sync_pts, video_frame_counter_);
+  }
+}
+
+void TCustomFFmpeg::HandEndOfStream(TOutputStreamState& ost, TInputStreamState& ist) {
+  if (pipeline_ != nullptr && ost.Encoder->codec_type != AVMEDIA_TYPE_SUBTITLE) {
+    pipeline_->SendEndOfStream(OutputStreamIndex(ost));
+  } else {
+    FinishOutput(ost, ist);
+  }
+}
+
+void TCustomFFmpeg::HandPacket(TOutputStreamState& ost, AVPacket* packet, AVRational time_base) {
+  if (pipeline_ != nullptr) {
+    pipeline_->SendPacket(OutputStreamIndex(ost), packet, time_base);
+  } else {
+    WritePacket(ost, packet, time_base);
+  }
+}
+
+std::int64_t TCustomFFmpeg::OutputSize() const {
+  if (output_files_.empty()) return 0;
+  AVIOContext* io = output_files_.front().Format->pb;
+  if (io == nullptr) return 0;
+  std::int64_t size = runtime::avformat().avio_size(io);
+  if (size < 0) size = runtime::avformat().avio_seek(io, 0, SEEK_CUR);
+  return size < 0 ? 0 : size;
+}
+
 void TCustomFFmpeg::MainLoop() {
   TRunState& run = *run_;
   const TPendingValues& p = pending_;
+  // Pipelined unless the streams' work depends on one another's progress; the stages stop and are joined
+  // on every way out of here.
+  std::unique_ptr<TranscodePipeline> pipeline;
+  if (const std::string refusal = TranscodePipeline::Refusal(*this, run); refusal.empty()) {
+    pipeline = std::make_unique<TranscodePipeline>(*this);
+    runtime::Log(this, runtime::llVerbose,
+                 "pipelined run: the streams are encoded and written on threads of their own");
+  } else {
+    runtime::Log(this, runtime::llVerbose, "one-thread run: " + refusal);
+  }
+  pipeline_ = pipeline.get();
+  struct ScheduleReset {
+    TranscodePipeline*& schedule;
+    ~ScheduleReset() { schedule = nullptr; }
+  } schedule_reset{pipeline_};
   run.StartTime = runtime::avutil().av_gettime();
   std::int64_t last_report = run.StartTime;
   int no_packet_count = 0;
@@ -194,6 +248,10 @@ void TCustomFFmpeg::FinishRun() {
       ProcessPacket(ist, static_cast<int>(index), nullptr);
       ist.Flushed = true;
     }
+  }
+  if (pipeline_ != nullptr) {
+    pipeline_->Finish();
+    pipeline_ = nullptr;  // the trailers and the last report are the task's own again
   }
   for (OutputFile& output : output_files_) {
     if (!output.HeaderWritten) continue;

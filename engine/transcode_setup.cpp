@@ -28,8 +28,7 @@ void TCustomFFmpeg::Transcode() {
   run_ = std::make_unique<TRunState>();
   run_->Packet.reset(runtime::avcodec().av_packet_alloc());
   run_->OutPacket.reset(runtime::avcodec().av_packet_alloc());
-  for (runtime::FramePtr* frame : {&run_->DecodedFrame, &run_->FilteredFrame, &run_->WorkFrame,
-                                   &run_->AudioFrame, &run_->SilenceFrame, &run_->PreprocessedFrame}) {
+  for (runtime::FramePtr* frame : {&run_->DecodedFrame, &run_->PreprocessedFrame}) {
     frame->reset(runtime::avutil().av_frame_alloc());
     if (*frame == nullptr) throw FFmpegException("av_mallocz fail");
   }
@@ -131,6 +130,13 @@ void TCustomFFmpeg::BuildOutputTables() {
       ost.ForcedEncoder = setup.ForcedEncoder;
       ost.StreamCopy = setup.StreamCopy;
       ost.ExternalAmrNb = setup.ExternalAmrNb;
+      ost.OutPacket.reset(runtime::avcodec().av_packet_alloc());
+      if (ost.OutPacket == nullptr) throw FFmpegException("av_mallocz fail");
+      for (runtime::FramePtr* frame :
+           {&ost.WorkFrame, &ost.FilteredFrame, &ost.AudioFrame, &ost.SilenceFrame}) {
+        frame->reset(runtime::avutil().av_frame_alloc());
+        if (*frame == nullptr) throw FFmpegException("av_mallocz fail");
+      }
       run_->OutputStreams.push_back(std::move(ost));
     }
   }

@@ -1,7 +1,9 @@
-// The state of one conversion run, from the stream mapping to the written trailers. Owned by the task and
-// touched only by the thread that runs it.
+// The state of one conversion run, from the stream mapping to the written trailers. Owned by the task; in a
+// one-thread run touched only by the thread that runs it, in a pipelined run shared by its stages as the
+// fields say.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -15,6 +17,34 @@ namespace engine {
 
 inline constexpr std::int64_t kNoTime = INT64_MIN;  // AV_NOPTS_VALUE
 inline constexpr int kAmrFrameSamples = AmrNbEncoder::kFrameSamples;
+
+// A value one thread writes and others read (progress, limits), for the tables' vectors: copyable, relaxed.
+template <class T>
+class Published {
+ public:
+  Published(T value = T{}) : value_(value) {}  // NOLINT(google-explicit-constructor): used as the value
+  Published(const Published& other) : value_(other.Get()) {}
+  Published& operator=(const Published& other) {
+    Set(other.Get());
+    return *this;
+  }
+  Published& operator=(T value) {
+    Set(value);
+    return *this;
+  }
+  operator T() const { return Get(); }  // NOLINT(google-explicit-constructor)
+  T Get() const { return value_.load(std::memory_order_relaxed); }
+  void Set(T value) { value_.store(value, std::memory_order_relaxed); }
+  // Only its one writer changes it, so a read and a store make the step.
+  Published& operator+=(T step) {
+    Set(Get() + step);
+    return *this;
+  }
+  Published& operator++() { return *this += T{1}; }
+
+ private:
+  std::atomic<T> value_;
+};
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
@@ -57,16 +87,30 @@ struct TOutputStreamState {
   bool StreamCopy = false;
   bool EncodingNeeded = false;
   bool EncoderOpen = false;
-  int FrameNumber = 0;
+  // Written by the stream's output stage, read by the reader's limits and the progress report.
+  Published<int> FrameNumber = 0;
   std::int64_t SyncOpts = 0;
   bool Active = true;
   // The end of the last packet written, in seconds from the output's start: the stream's output time.
-  double OutputTime = 0;
-  int Quality = 0;  // of the last encoded picture, in the library's lambda scale
-  AVPictureType PictureType = AV_PICTURE_TYPE_NONE;  // of the last encoded picture
-  std::int64_t PictureError[3] = {0, 0, 0};          // of the last encoded picture, per plane (PSNR)
+  // Written by the writer.
+  Published<double> OutputTime = 0;
+  // Of the last encoded picture (output stage; the progress report reads them).
+  Published<int> Quality = 0;  // in the library's lambda scale
+  Published<AVPictureType> PictureType = AV_PICTURE_TYPE_NONE;
+  Published<std::int64_t> PictureError[3] = {0, 0, 0};  // per plane (PSNR)
   FilePtr PassLog;  // first pass of a two-pass encoding: the encoder's statistics
-  std::vector<runtime::BitstreamFilterPtr> Filters;
+  std::vector<runtime::BitstreamFilterPtr> Filters;  // the writer's
+
+  // Handed over with each frame (output stage): the sync input's clock when the frame was decoded, in
+  // microseconds, and the number of video frames decoded by then (the previews' frame number).
+  std::int64_t SyncPts = 0;
+  int DecodedVideoFrames = 0;
+  // The output stage's own packet and frames.
+  runtime::PacketPtr OutPacket;     // on its way to the writer
+  runtime::FramePtr WorkFrame;      // on its way to the encoder
+  runtime::FramePtr FilteredFrame;  // a picture the filter graph delivered
+  runtime::FramePtr AudioFrame;     // converted samples
+  runtime::FramePtr SilenceFrame;   // silence inserted to keep audio in step
 
   // Video re-encoding.
   bool VideoResample = false;
@@ -98,22 +142,20 @@ struct TRunState {
   std::vector<TInputFileState> InputFiles;
   std::vector<TInputStreamState> InputStreams;
   std::vector<TOutputStreamState> OutputStreams;
-  runtime::PacketPtr Packet;            // the packet read
-  runtime::PacketPtr OutPacket;         // the packet on its way to the muxer
-  runtime::FramePtr DecodedFrame;       // the frame a decoder delivered
-  runtime::FramePtr FilteredFrame;      // a picture the filter graph delivered
-  runtime::FramePtr WorkFrame;          // the frame on its way to an encoder
-  runtime::FramePtr AudioFrame;         // converted samples
-  runtime::FramePtr SilenceFrame;       // silence inserted to keep audio in step
-  runtime::FramePtr PreprocessedFrame;  // a deinterlaced picture
+  runtime::PacketPtr Packet;            // the packet read (reader)
+  runtime::PacketPtr OutPacket;         // a copied packet or subtitle on its way to the writer (reader)
+  runtime::FramePtr DecodedFrame;       // the frame a decoder delivered (reader)
+  runtime::FramePtr PreprocessedFrame;  // a deinterlaced picture (reader)
   std::int64_t StartTime = 0;           // wall clock at the start of the loop, microseconds
-  std::int64_t VideoSize = 0;           // bytes of video written
-  std::int64_t AudioSize = 0;           // bytes of audio written
-  std::int64_t ExtraSize = 0;           // bytes of global headers
-  int DuplicatedFrames = 0;
-  int DroppedFrames = 0;
-  bool DropOrDupChanged = false;  // the counts changed since the report line was last logged
-  bool SubtitlesOnly = false;     // every output stream is a subtitle stream
+  // Counted by the reader (copies) and the output stages, read by the progress report.
+  std::atomic<std::int64_t> VideoSize{0};  // bytes of video written
+  std::atomic<std::int64_t> AudioSize{0};  // bytes of audio written
+  std::int64_t ExtraSize = 0;              // bytes of global headers
+  // The video output stage's; the progress report reads them.
+  std::atomic<int> DuplicatedFrames{0};
+  std::atomic<int> DroppedFrames{0};
+  std::atomic<bool> DropOrDupChanged{false};  // the counts changed since the report line was last logged
+  bool SubtitlesOnly = false;                 // every output stream is a subtitle stream
 };
 
 // Subtitles are sparse: the end of the last one written says nothing about how far an output has come, so a

@@ -21,8 +21,7 @@ std::int64_t RoundHalfEven(double value) {
 
 int TCustomFFmpeg::FramesToEmit(TOutputStreamState& ost) {
   const TPendingValues& p = pending_;
-  const TInputStreamState& sync = run_->InputStreams[static_cast<std::size_t>(ost.SyncInput)];
-  const double sync_time = static_cast<double>(sync.Pts - p.StartTime) / 1000000.0;
+  const double sync_time = static_cast<double>(ost.SyncPts - p.StartTime) / 1000000.0;
   const double time_base = av_q2d(ost.Encoder->time_base);
   int frames = 1;
   if (p.VideoSyncMethod != 0 && time_base > 0) {
@@ -141,7 +140,7 @@ void TCustomFFmpeg::VideoOutput(TOutputStreamState& ost, TInputStreamState& ist,
     picture = target;
   }
 
-  AVFrame* out = run_->WorkFrame.get();
+  AVFrame* out = ost.WorkFrame.get();
   for (int emitted = 0; emitted < frames; ++emitted) {
     if (break_requested_) break;
     runtime::avutil().av_frame_unref(out);

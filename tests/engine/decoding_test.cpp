@@ -24,10 +24,12 @@ class CountingTask : public engine::TFFmpeg {
   explicit CountingTask(Seen& seen) : seen_(seen) {}
 
  protected:
-  void VideoOutput(engine::TOutputStreamState&, engine::TInputStreamState& ist, AVFrame*) override {
+  // The clock the output path keeps in step with comes with each frame (the output paths may run on threads
+  // of their own, away from the reader's stream clock).
+  void VideoOutput(engine::TOutputStreamState& ost, engine::TInputStreamState&, AVFrame*) override {
     ++seen_.VideoFrames;
-    if (ist.Pts <= seen_.LastVideoPts) seen_.VideoClockIncreasing = false;
-    seen_.LastVideoPts = ist.Pts;
+    if (ost.SyncPts <= seen_.LastVideoPts) seen_.VideoClockIncreasing = false;
+    seen_.LastVideoPts = ost.SyncPts;
   }
   void AudioOutput(engine::TOutputStreamState&, engine::TInputStreamState&, AVFrame* frame) override {
     seen_.AudioSamples += frame->nb_samples;

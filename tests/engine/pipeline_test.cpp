@@ -1,0 +1,127 @@
+// The pipelined run against the one-thread run ("pipeline=0") of the same job: every output stream gets the
+// same packets, checksum for checksum as the ffmpeg tool's framemd5 lists them, over the deterministic
+// encoders of the catalogue and the frame-rate, drift and start settings; jobs with limits keep the
+// one-thread schedule. Errors of the writer end both runs alike.
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "conversion_runner.h"
+#include "engine_test_support.h"
+#include "support/media_fixtures.h"
+
+namespace {
+
+using engine_test::TestFolder;
+
+struct Job {
+  const char* Name;
+  const char* Extension;
+  const char* Options;
+  bool Pipelined;  // the default run takes the pipelined schedule
+};
+
+// What the engine said about its schedule while a run went.
+class ScheduleLog {
+ public:
+  ScheduleLog() {
+    runtime::Logger().SetTriggerEventInMainThread(false);
+    runtime::Logger().SetOnLog(
+        [this](const runtime::LogSource*, std::uint32_t, runtime::TLogLevel, const std::string& line) {
+          std::lock_guard lock(mutex_);
+          if (line.find("run: ") != std::string::npos || line.find("stage of stream") != std::string::npos)
+            lines_ += line + "\n";
+        });
+  }
+  ~ScheduleLog() { runtime::Logger().SetOnLog(nullptr); }
+  std::string Lines() const {
+    std::lock_guard lock(mutex_);
+    return lines_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::string lines_;
+};
+
+// The packets of every stream: "stream, dts, pts, duration, size, checksum" lines.
+std::string PacketChecksums(const std::filesystem::path& file) {
+  const media_test::CommandResult listed = media_test::RunCommand(
+      "ffmpeg -nostdin -v error -i " + media_test::Quoted(file) + " -map 0 -c copy -f framemd5 - 2>&1");
+  if (listed.Status != 0) return "ffmpeg failed: " + listed.Output;
+  std::string packets;
+  std::size_t start = 0;
+  while (start < listed.Output.size()) {
+    std::size_t end = listed.Output.find('\n', start);
+    if (end == std::string::npos) end = listed.Output.size();
+    const std::string line = listed.Output.substr(start, end - start);
+    if (!line.empty() && line[0] != '#') packets += line + "\n";
+    start = end + 1;
+  }
+  return packets;
+}
+
+std::size_t StreamsListed(const std::string& packets) {
+  std::set<std::string> streams;
+  std::istringstream lines(packets);
+  for (std::string line; std::getline(lines, line);)
+    streams.insert(line.substr(0, line.find(',')));
+  return streams.size();
+}
+
+void PrintTo(const Job& job, std::ostream* out) {
+  *out << job.Name;
+}
+
+class PipelineEquality : public testing::TestWithParam<Job> {};
+
+TEST_P(PipelineEquality, WritesTheSamePacketsAsTheOneThreadRun) {
+  const Job& job = GetParam();
+  const bool audio_only = std::string(job.Options).find("vn=1") != std::string::npos;
+  const std::filesystem::path one_thread = TestFolder() / (std::string(job.Name) + "_one." + job.Extension);
+  const std::filesystem::path pipelined = TestFolder() / (std::string(job.Name) + "_pipe." + job.Extension);
+  std::string schedule;
+  for (const bool pipeline : {false, true}) {
+    engine::TVidrel vidrel;
+    ASSERT_TRUE(vidrel.LoadMediaLibraries(runtime::ProgramFolder()));
+    const ScheduleLog log;
+    const engine_test::ConversionResult result =
+        engine_test::RunConversion(vidrel, media_test::H264AacMp4(), pipeline ? pipelined : one_thread, "",
+                                   std::string(job.Options) + (pipeline ? "" : "\npipeline=0"));
+    ASSERT_TRUE(result.Finished) << job.Name << ": " << result.ErrorText;
+    if (pipeline) schedule = log.Lines();
+  }
+  EXPECT_NE(schedule.find(job.Pipelined ? "pipelined run" : "one-thread run"), std::string::npos) << schedule;
+  const std::string expected = PacketChecksums(one_thread);
+  ASSERT_EQ(StreamsListed(expected), audio_only ? 1U : 2U) << expected;
+  EXPECT_EQ(PacketChecksums(pipelined), expected);
+  const media_test::CommandResult decoded = media_test::RunCommand(
+      "ffmpeg -nostdin -v error -i " + media_test::Quoted(pipelined) + " -f null - 2>&1");
+  EXPECT_EQ(decoded.Status, 0) << decoded.Output;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Jobs, PipelineEquality,
+    testing::Values(Job{"Mpeg4Aac", "mp4", "vcodec=mpeg4\nb=400000\nacodec=aac\nab=96000", true},
+                    Job{"MsMpeg4Mp3", "avi", "vcodec=msmpeg4\nacodec=libmp3lame\nab=128000", true},
+                    Job{"Wmv2Wmav2", "wmv", "vcodec=wmv2\nacodec=wmav2", true},
+                    Job{"FlvMp3", "flv", "vcodec=flv\nacodec=libmp3lame\nar=44100", true},
+                    Job{"H263AmrNb", "3gp",
+                        "vcodec=h263\ns=176x144\nacodec=libopencore_amrnb\nar=8000\nac=1\nab=12200", true},
+                    Job{"Mpeg1Mp2", "mpg", "vcodec=mpeg1video\nacodec=mp2", true},
+                    Job{"Mpeg2Ac3", "mpg", "vcodec=mpeg2video\nacodec=ac3", true},
+                    Job{"X264Aac", "mp4", "vcodec=libx264\nthreads=1\nacodec=aac", true},
+                    Job{"VorbisOnly", "ogg", "vn=1\nacodec=libvorbis", true},
+                    Job{"PcmOnly", "wav", "vn=1\nacodec=pcm_s16le", true},
+                    Job{"FrameRateUpDuplicates", "avi", "vcodec=mpeg4\nr=50\nacodec=mp2", true},
+                    Job{"FrameRateDownDrops", "avi", "vcodec=mpeg4\nr=10\nacodec=mp2", true},
+                    Job{"AudioDrift", "avi", "vcodec=mpeg4\nacodec=mp2\nasync=100", true},
+                    Job{"StartLater", "mp4", "vcodec=mpeg4\nacodec=aac\nss=1", true},
+                    Job{"TimeLimit", "mp4", "vcodec=mpeg4\nacodec=aac\nt=1.5", false},
+                    Job{"FrameLimit", "avi", "vcodec=mpeg4\nacodec=mp2\nvframes=30", false}),
+    [](const testing::TestParamInfo<Job>& job) { return std::string(job.param.Name); });
+
+}  // namespace
