@@ -300,9 +300,10 @@ class TCustomFFmpeg : public runtime::LogSource {
 
   // The run's tables; the worker's only while it runs.
   std::unique_ptr<TRunState> run_;
-  int video_frame_counter_ = 0;                // video frames decoded, numbering the hook and preview frames
-  TranscodePipeline* pipeline_ = nullptr;      // the run's stages when it is pipelined (the task's thread)
-  std::vector<std::uint8_t> subtitle_buffer_;  // encoded subtitles, allocated on first use
+  int video_frame_counter_ = 0;            // video frames decoded, numbering the hook and preview frames
+  TranscodePipeline* pipeline_ = nullptr;  // the run's stages when it is pipelined (the task's thread)
+  std::string schedule_refusal_ = "not set up";  // why the run keeps one thread; empty: it is pipelined
+  std::vector<std::uint8_t> subtitle_buffer_;    // encoded subtitles, allocated on first use
 
   // Set before the start, read by the worker.
   std::atomic<std::int64_t> total_duration_{-1};

@@ -110,7 +110,7 @@ void TCustomFFmpeg::MainLoop() {
   // Pipelined unless the streams' work depends on one another's progress; the stages stop and are joined
   // on every way out of here.
   std::unique_ptr<TranscodePipeline> pipeline;
-  if (const std::string refusal = TranscodePipeline::Refusal(*this, run); refusal.empty()) {
+  if (const std::string& refusal = schedule_refusal_; refusal.empty()) {
     pipeline = std::make_unique<TranscodePipeline>(*this);
     runtime::Log(this, runtime::llVerbose,
                  "pipelined run: the streams are encoded and written on threads of their own");

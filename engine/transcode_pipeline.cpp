@@ -1,5 +1,6 @@
 #include "engine/transcode_pipeline.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstddef>
@@ -53,6 +54,14 @@ std::string TranscodePipeline::Refusal(const TCustomFFmpeg& task, const TRunStat
   if (stages == 0) return "nothing is encoded";
   if (video_stages > 1) return "several video outputs share the previews and statistics";
   return "";
+}
+
+int TranscodePipeline::DecoderThreads(const TRunState& run) {
+  int stages = 0;
+  for (const TOutputStreamState& ost : run.OutputStreams)
+    stages += ost.EncodingNeeded && ost.Encoder->codec_type != AVMEDIA_TYPE_SUBTITLE ? 1 : 0;
+  const int cores = static_cast<int>(std::thread::hardware_concurrency());
+  return std::max(1, cores - stages);
 }
 
 TranscodePipeline::TranscodePipeline(TCustomFFmpeg& task) : task_(task), packets_(kPackets) {
@@ -158,6 +167,7 @@ void TranscodePipeline::RunWriter() {
   TRunState& run = *task_.run_;
   try {
     while (std::optional<PacketItem> item = packets_.Pop()) {
+      task_.WaitWhilePaused();
       const Clock::time_point start = Clock::now();
       task_.WritePacket(run.OutputStreams[static_cast<std::size_t>(item->OutputStream)], item->Packet.get(),
                         item->TimeBase);

@@ -26,6 +26,9 @@ class TranscodePipeline {
  public:
   // Why a run cannot be pipelined (its streams' work depends on one another's progress), or empty.
   static std::string Refusal(const TCustomFFmpeg& task, const TRunState& run);
+  // The threads of the video decoder when nobody chose them: the cores the stages leave, at least one (its
+  // frame threads cost CPU time that the encoders' stages would otherwise have).
+  static int DecoderThreads(const TRunState& run);
 
   // Starts the stages and the writer.
   explicit TranscodePipeline(TCustomFFmpeg& task);

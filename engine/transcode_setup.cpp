@@ -7,6 +7,7 @@
 #include "engine/ffmpeg_exception.h"
 #include "engine/video_filter_graph.h"
 #include "engine/task.h"
+#include "engine/transcode_pipeline.h"
 #include "runtime/library_loader.h"
 #include "runtime/logger.h"
 #include "runtime/open_error_text.h"
@@ -55,6 +56,8 @@ void TCustomFFmpeg::Transcode() {
     }
   }
   OpenEncoders();
+  // Known before the decoders open: a pipelined run gives its video decoder the cores its stages leave.
+  schedule_refusal_ = TranscodePipeline::Refusal(*this, *run_);
   OpenDecoders();
   for (TInputStreamState& ist : run_->InputStreams) {
     ist.Pts = 0;
@@ -560,6 +563,10 @@ void TCustomFFmpeg::OpenDecoder(TInputStreamState& ist) {
         static_cast<int>(ist.Stream->codecpar->codec_id), ist.FileIndex, ist.StreamIndex, kind);
     runtime::Log(this, runtime::llError, message);
     throw FFmpegException(message);
+  }
+  if (schedule_refusal_.empty() && pending_.ThreadCount == 0 &&
+      ist.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+    ist.Decoder->thread_count = TranscodePipeline::DecoderThreads(*run_);
   }
   int opened;
   {

@@ -2,9 +2,12 @@
 // same packets, checksum for checksum as the ffmpeg tool's framemd5 lists them, over the deterministic
 // encoders of the catalogue and the frame-rate, drift and start settings; jobs with limits keep the
 // one-thread schedule. Errors of the writer end both runs alike.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <mutex>
+#include <thread>
 #include <set>
 #include <sstream>
 #include <string>
@@ -123,5 +126,126 @@ INSTANTIATE_TEST_SUITE_P(
                     Job{"TimeLimit", "mp4", "vcodec=mpeg4\nacodec=aac\nt=1.5", false},
                     Job{"FrameLimit", "avi", "vcodec=mpeg4\nacodec=mp2\nvframes=30", false}),
     [](const testing::TestParamInfo<Job>& job) { return std::string(job.param.Name); });
+
+// A file long enough to pause and stop in: 10 s of 320x240 H.264 with stereo AAC.
+std::filesystem::path TenSeconds() {
+  return media_test::Fixture(
+      "pipeline_10s.mp4",
+      "-f lavfi -i testsrc=size=320x240:rate=25:duration=10 -f lavfi -i sine=frequency=440:duration=10 "
+      "-ac 2 -c:v libx264 -preset ultrafast -g 25 -c:a aac -b:a 96k -shortest");
+}
+
+int ThreadCount() {
+  int count = 0;
+  DIR* tasks = ::opendir("/proc/self/task");
+  while (const dirent* entry = ::readdir(tasks))
+    count += entry->d_name[0] != '.';
+  ::closedir(tasks);
+  return count;
+}
+
+// The video path slowed down, so that the queues before it fill and the reader waits for room.
+class SlowVideoTask : public engine::TFFmpeg {
+ protected:
+  void VideoOutput(engine::TOutputStreamState& ost, engine::TInputStreamState& ist, AVFrame* frame) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    engine::TFFmpeg::VideoOutput(ost, ist, frame);
+  }
+};
+
+class SlowVideoVidrel : public engine::TVidrel {
+ protected:
+  std::unique_ptr<engine::TFFmpeg> CreateTask() override { return std::make_unique<SlowVideoTask>(); }
+};
+
+std::uintmax_t SizeOf(const std::filesystem::path& file) {
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(file, error);
+  return error ? 0 : size;
+}
+
+class PipelineControl : public testing::TestWithParam<bool> {};
+
+// Pause holds the reader, every stage and the writer; Stop reaches them through full queues and the output
+// keeps its trailer.
+TEST_P(PipelineControl, PauseHoldsEveryStageAndStopEndsTheRunWithAPlayableOutput) {
+  const bool pipelined = GetParam();
+  const std::filesystem::path output = TestFolder() / (pipelined ? "stopped_pipe.avi" : "stopped_one.avi");
+  const std::filesystem::path input = TenSeconds();
+  const int threads = ThreadCount();
+  {
+    SlowVideoVidrel vidrel;
+    ASSERT_TRUE(vidrel.LoadMediaLibraries(runtime::ProgramFolder()));
+    vidrel.SetProgressInterval(100);
+    std::mutex mutex;
+    bool ended = false;
+    bool finished = true;
+    bool failed = true;
+    int progress = 0;
+    vidrel.SetOnProgress([&](engine::TCustomVidrel&, engine::PProgressInfo) { ++progress; });
+    vidrel.SetOnTerminate([&](engine::TCustomVidrel&, const engine::TTerminateInfo& info) {
+      std::lock_guard lock(mutex);
+      if (info.TaskIndex < 0) {
+        ended = true;
+        return;
+      }
+      finished = info.Finished;
+      failed = info.ExceptionRaised;
+    });
+    engine::TInputOptions in;
+    engine::InitInputOptions(in);
+    const int index = vidrel.AddTask(input.string(), &in);
+    ASSERT_GE(index, 0) << vidrel.LastErrorText();
+    engine::TOutputOptions out;
+    engine::InitOutputOptions(out);
+    out.ExtOptions = std::string("vcodec=mpeg4\nacodec=mp2") + (pipelined ? "" : "\npipeline=0");
+    ASSERT_TRUE(vidrel.SetOutputFile(index, output.string(), &out)) << vidrel.LastErrorText();
+    vidrel.StartTask(1);
+    ASSERT_TRUE(engine_test::WaitServing([&] { return progress >= 3 && SizeOf(output) > 0; }));
+
+    vidrel.PauseTask();
+    engine_test::WaitServing([] { return false; }, std::chrono::milliseconds(600));  // the queued work ends
+    const std::uintmax_t paused_size = SizeOf(output);
+    engine_test::WaitServing([] { return false; }, std::chrono::milliseconds(600));
+    EXPECT_EQ(SizeOf(output), paused_size) << "the output grew while paused";
+
+    vidrel.ResumeTask();
+    EXPECT_TRUE(engine_test::WaitServing([&] { return SizeOf(output) > paused_size; }));
+    vidrel.StopTask(false);
+    ASSERT_TRUE(engine_test::WaitServing(
+        [&] {
+          std::lock_guard lock(mutex);
+          return ended;
+        },
+        std::chrono::seconds(10)));
+    EXPECT_FALSE(finished);
+    EXPECT_FALSE(failed);
+  }
+  const media_test::CommandResult decoded =
+      media_test::RunCommand("ffmpeg -nostdin -v error -i " + media_test::Quoted(output) + " -f null - 2>&1");
+  EXPECT_EQ(decoded.Status, 0) << decoded.Output;
+  EXPECT_TRUE(decoded.Output.empty()) << decoded.Output;
+  EXPECT_TRUE(engine_test::WaitServing([&] { return ThreadCount() <= threads; }, std::chrono::seconds(5)))
+      << ThreadCount() << " threads, " << threads << " before";
+}
+
+// A full disk under the writer: both schedules end the run with the same failure.
+TEST_P(PipelineControl, AWriteErrorEndsTheRunWithItsReason) {
+  const bool pipelined = GetParam();
+  engine::TVidrel vidrel;
+  ASSERT_TRUE(vidrel.LoadMediaLibraries(runtime::ProgramFolder()));
+  const engine_test::ConversionResult result = engine_test::RunConversion(
+      vidrel, TenSeconds(), "/dev/full", "",
+      std::string("f=avi\nvcodec=mpeg4\nacodec=mp2") + (pipelined ? "" : "\npipeline=0"));
+  EXPECT_TRUE(result.Terminated);
+  EXPECT_FALSE(result.Finished);
+  EXPECT_TRUE(result.ExceptionRaised);
+  EXPECT_NE(result.ErrorText.find("No space left on device"), std::string::npos) << result.ErrorText;
+}
+
+INSTANTIATE_TEST_SUITE_P(Schedules, PipelineControl, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& schedule) {
+                           return std::string(schedule.param ? "Pipelined" : "OneThread");
+                         });
 
 }  // namespace
