@@ -172,7 +172,8 @@ Command ParseProfileArguments(const std::vector<std::string_view>& arguments) {
       request.Profile = value;
     } else if (name == "--jobs" || name == "-j") {
       const std::optional<unsigned> jobs = JobsValue(value);
-      if (!jobs) return UsageError(std::string(name) + " needs a number of files at a time (0: one per core)");
+      if (!jobs)
+        return UsageError(std::string(name) + " needs a number of files at a time (0: one per core)");
       request.Jobs = *jobs;
     } else if (name == "--output-folder" || name == "-o") {
       if (value.empty()) return UsageError(std::string(name) + " needs a folder");

@@ -86,7 +86,7 @@ int ShowOptions(const profiles::WindowChoices& choices, const std::vector<profil
 struct Lane {
   Lane(ProgressBoard& board, int row, bool with_bar) : Progress(board, row, with_bar, kProgressInterval) {}
 
-  JobProgress Progress;                 // declared before the engine: its workers report into it
+  JobProgress Progress;                  // declared before the engine: its workers report into it
   engine::TOutputOptions OutputOptions;  // lives as long as the job that uses it
   engine::TVidrel Vidrel;
   std::optional<std::size_t> File;  // the file it converts now
@@ -126,7 +126,9 @@ int RunProfileMode(const ProfileRequest& request) {
     std::string error;
     if (!PrepareEngine(
             lane.Vidrel, waiter,
-            [&lane](const engine::TProgressInfo& info) { lane.Progress.Report(info, JobProgress::Clock::now()); },
+            [&lane](const engine::TProgressInfo& info) {
+              lane.Progress.Report(info, JobProgress::Clock::now());
+            },
             error, at)) {
       std::fprintf(stderr, "tarvello-convert: %s\n", error.c_str());
       return 1;
@@ -221,9 +223,8 @@ int RunProfileMode(const ProfileRequest& request) {
     lane.Vidrel.ClearTasks();
   PrintSummary(results);
   const bool interrupted =
-      interrupt.Requested() || std::any_of(results.begin(), results.end(), [](const FileResult& result) {
-        return result.Result == "Abort";
-      });
+      interrupt.Requested() || std::any_of(results.begin(), results.end(),
+                                           [](const FileResult& result) { return result.Result == "Abort"; });
   if (interrupted) return kInterruptedStatus;
   const bool all_done = std::all_of(results.begin(), results.end(),
                                     [](const FileResult& result) { return result.Result == "Done"; });

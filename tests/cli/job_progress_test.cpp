@@ -100,10 +100,10 @@ TEST(ProgressBoard, ATerminalRedrawsTheRowsInPlaceBelowTheLinesForGood) {
   board.Print("\nwarning: damaged");
   const std::string up1 = "\r\x1b[1A", up2 = "\r\x1b[2A", erase = "\x1b[K", clear_below = "\x1b[J";
   EXPECT_EQ(memory.Text(),
-            "[1/3] a.avi -> a.mp4" + erase + "\n" + clear_below +                        //
-                "[1/3]  10%" + erase + "\n" + clear_below +                             //
-                up1 + "[2/3] b.avi -> b.mp4" + erase + "\n" + "[1/3]  10%" + erase + "\n" +  //
-                clear_below +                                                            //
+            "[1/3] a.avi -> a.mp4" + erase + "\n" + clear_below +                                //
+                "[1/3]  10%" + erase + "\n" + clear_below +                                      //
+                up1 + "[2/3] b.avi -> b.mp4" + erase + "\n" + "[1/3]  10%" + erase + "\n" +      //
+                clear_below +                                                                    //
                 up1 + "[1/3]  10%" + erase + "\n" + "[2/3]   5%" + erase + "\n" + clear_below +  //
                 up2 + "[1/3]  20%" + erase + "\n" + "[2/3]   5%" + erase + "\n" + clear_below +  //
                 up2 + "[1/3]  20%" + erase + "\n" + "[2/3]   5%" + erase + "\n" + clear_below +  //

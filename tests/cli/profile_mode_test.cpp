@@ -230,7 +230,8 @@ TEST(ProfileMode, JobsConvertSeveralFilesAtOnceWithTheSameSummary) {
     files += " " + Quoted(source);
   }
   const ProgramRun run = RunProgram(
-      "--jobs 2 --profile 'MP4 - MPEG4 Video (*.mp4)' --size '320x240 (VGA)' -o " + Quoted(folder) + files, folder);
+      "--jobs 2 --profile 'MP4 - MPEG4 Video (*.mp4)' --size '320x240 (VGA)' -o " + Quoted(folder) + files,
+      folder);
   EXPECT_EQ(run.Status, 0) << run.Out << run.Err;
 
   // The table lists the files in the order given, whatever order they ended in.

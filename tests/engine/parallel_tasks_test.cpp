@@ -67,7 +67,8 @@ TEST_F(ParallelTasks, ThreeAtATimeOverFiveEndWithOneAllDoneEachRound) {
       workload_.may_finish = true;
     }
     ASSERT_TRUE(WaitServing([&] { return log_.Infos().size() == before + 6; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a second all-done would be late, not absent
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(20));  // a second all-done would be late, not absent
     const auto infos = log_.Infos();
     ASSERT_EQ(infos.size(), before + 6);
     std::map<int, int> per_index;
