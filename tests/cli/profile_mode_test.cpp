@@ -93,6 +93,21 @@ ProgramRun RunProgram(const std::string& arguments, const std::filesystem::path&
   return ProgramRun{result.Status, result.Output, err.str()};
 }
 
+// Runs the program with the arguments in the background and sends it one SIGINT once its stderr (into
+// `errors`) has a line matching each of the grep patterns, or after 60 s. Its stdout, then "status=N".
+media_test::CommandResult RunAndInterrupt(const std::string& arguments,
+                                          const std::vector<std::string>& patterns,
+                                          const std::filesystem::path& errors) {
+  std::string seen = "true";
+  for (const std::string& pattern : patterns)
+    seen += " && grep -q " + Quoted(pattern) + " " + Quoted(errors);
+  const std::string script = Quoted(TARVELLO_CONVERT_PROGRAM) + " " + arguments + " 2>" + Quoted(errors) +
+                             " & program=$!; waited=0; until { " + seen +
+                             "; } || [ $waited -ge 1200 ]; do sleep 0.05; waited=$((waited + 1)); done; "
+                             "kill -INT $program; wait $program; echo status=$?";
+  return RunCommand("sh -c " + Quoted(script));
+}
+
 TEST(ProfileMode, ListsTheProfilesWithTheirRows) {
   const ProgramRun run = RunProgram("--list-profiles", engine_test::TestFolder());
   EXPECT_EQ(run.Status, 0);
@@ -176,16 +191,11 @@ TEST(ProfileMode, CtrlCStopsTheRunningConversionAndClosesItsOutput) {
                           "-f lavfi -i testsrc=size=320x240:rate=25:duration=60 -f lavfi -i sine=duration=60 "
                           "-c:v mpeg4 -q:v 5 -c:a aac -shortest");
   ASSERT_FALSE(source.empty());
-  const std::filesystem::path errors = folder / "stderr.txt";
   // Once the first progress line is out, one SIGINT.
-  const std::string script = Quoted(TARVELLO_CONVERT_PROGRAM) +
-                             " --profile 'HD MP4 - MPEG4 Video (*.mp4)' -o " + Quoted(folder) + " " +
-                             Quoted(source) + " " + Quoted(source) + " 2>" + Quoted(errors) +
-                             " & program=$!; waited=0; until grep -q 'size=' " + Quoted(errors) +
-                             " || [ $waited -ge 600 ]; do sleep 0.05; waited=$((waited + 1)); done; kill "
-                             "-INT $program; wait $program; "
-                             "echo status=$?";
-  const media_test::CommandResult result = RunCommand("sh -c " + Quoted(script));
+  const media_test::CommandResult result =
+      RunAndInterrupt("--profile 'HD MP4 - MPEG4 Video (*.mp4)' -o " + Quoted(folder) + " " + Quoted(source) +
+                          " " + Quoted(source),
+                      {"size="}, folder / "stderr.txt");
   EXPECT_NE(result.Output.find("status=130"), std::string::npos) << result.Output;
   EXPECT_NE(result.Output.find("Abort"), std::string::npos) << result.Output;
   EXPECT_NE(result.Output.find("Skipped"), std::string::npos) << result.Output;
@@ -283,15 +293,10 @@ TEST(ProfileMode, CtrlCStopsEveryRunningJobAndSkipsTheRest) {
   ASSERT_FALSE(source.empty());
   const std::filesystem::path errors = folder / "stderr.txt";
   // Once both running files have reported progress, one SIGINT.
-  const std::string script =
-      Quoted(TARVELLO_CONVERT_PROGRAM) + " --jobs 2 --profile 'HD MP4 - MPEG4 Video (*.mp4)' -o " +
-      Quoted(folder) + " " + Quoted(source) + " " + Quoted(source) + " " + Quoted(source) + " " +
-      Quoted(source) + " 2>" + Quoted(errors) +
-      " & program=$!; waited=0; until { grep -q '^\\[1/4\\].*size=' " + Quoted(errors) +
-      " && grep -q '^\\[2/4\\].*size=' " + Quoted(errors) +
-      "; } || [ $waited -ge 1200 ]; do sleep 0.05; waited=$((waited + 1)); done; kill -INT $program; "
-      "wait $program; echo status=$?";
-  const media_test::CommandResult result = RunCommand("sh -c " + Quoted(script));
+  const media_test::CommandResult result =
+      RunAndInterrupt("--jobs 2 --profile 'HD MP4 - MPEG4 Video (*.mp4)' -o " + Quoted(folder) + " " +
+                          Quoted(source) + " " + Quoted(source) + " " + Quoted(source) + " " + Quoted(source),
+                      {"^\\[1/4\\].*size=", "^\\[2/4\\].*size="}, errors);
   std::ostringstream err;
   err << std::ifstream(errors).rdbuf();
   EXPECT_NE(result.Output.find("status=130"), std::string::npos) << result.Output << err.str();

@@ -1,8 +1,7 @@
-// Several tasks at a time (StartTask with a count above 1): how many run at once, the terminations and the
-// all-done notification, a stop that reaches all of them, and failing tasks among converting ones.
+// Several tasks that really convert at a time (StartTask with a count above 1): failing tasks among
+// converting ones, and a stop that reaches the running and the waiting ones.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <map>
 #include <set>
 
@@ -20,69 +19,6 @@ int LiveThreads() {
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
     ++count;
   return count;
-}
-
-class ParallelTasks : public ::testing::Test {
- protected:
-  void SetUp() override {
-    runtime::BindMainThread();
-    ASSERT_TRUE(vidrel_.LoadMediaLibraries(runtime::ProgramFolder())) << vidrel_.LastErrorText();
-    folder_ = TestFolder();
-    input_ = media_test::H264AacMp4();
-    ASSERT_FALSE(input_.empty());
-    vidrel_.SetOnTerminate([this](engine::TCustomVidrel&, const TTerminateInfo& info) { log_.Record(info); });
-  }
-
-  void AddTasks(int count) {
-    for (int i = 0; i < count; ++i) {
-      const int index = vidrel_.AddTask(input_.string());
-      ASSERT_EQ(index, i) << vidrel_.LastErrorText();
-      ASSERT_TRUE(vidrel_.SetOutputFile(index, (folder_ / ("out" + std::to_string(i) + ".mkv")).string()))
-          << vidrel_.LastErrorText();
-    }
-  }
-
-  Workload workload_;
-  TerminateLog log_;
-  ScriptedVidrel vidrel_{workload_};
-  std::filesystem::path folder_;
-  std::filesystem::path input_;
-};
-
-TEST_F(ParallelTasks, ThreeAtATimeOverFiveEndWithOneAllDoneEachRound) {
-  // The first round holds the tasks until three run; the later ones end them as fast as they start, so
-  // that terminations meet in every order, each starting the next task.
-  constexpr int kRounds = 15;
-  for (int round = 0; round < kRounds; ++round) {
-    SCOPED_TRACE("round " + std::to_string(round));
-    const std::size_t before = log_.Infos().size();
-    const int all_done_before = log_.CountOf(-1);
-    workload_.started = 0;
-    AddTasks(5);
-    vidrel_.StartTask(3);
-    if (round == 0) {
-      ASSERT_TRUE(WaitServing([&] { return workload_.running == 3; }));
-      std::this_thread::sleep_for(std::chrono::milliseconds(30));
-      EXPECT_EQ(workload_.started, 3) << "no more than three may run";
-      workload_.may_finish = true;
-    }
-    ASSERT_TRUE(WaitServing([&] { return log_.Infos().size() == before + 6; }));
-    std::this_thread::sleep_for(
-        std::chrono::milliseconds(20));  // a second all-done would be late, not absent
-    const auto infos = log_.Infos();
-    ASSERT_EQ(infos.size(), before + 6);
-    std::map<int, int> per_index;
-    for (std::size_t at = before; at < infos.size(); ++at) {
-      per_index[infos[at].TaskIndex]++;
-      EXPECT_TRUE(infos[at].Finished) << infos[at].TaskIndex;
-      EXPECT_FALSE(infos[at].ExceptionRaised) << infos[at].ExceptionMessage;
-    }
-    EXPECT_EQ(per_index, (std::map<int, int>{{-1, 1}, {0, 1}, {1, 1}, {2, 1}, {3, 1}, {4, 1}}));
-    EXPECT_EQ(log_.CountOf(-1), all_done_before + 1);
-    EXPECT_EQ(workload_.started, 5);
-    vidrel_.ClearTasks();
-  }
-  EXPECT_EQ(workload_.most_running, 3);
 }
 
 // Tasks that really convert: the component without a scripted task.
