@@ -2,13 +2,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstddef>
+#include <thread>
 
 namespace cli {
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: tarvello-convert [CHOICES] FILE...\n"
+    "usage: tarvello-convert [--jobs N] [CHOICES] FILE...\n"
     "       tarvello-convert --list-profiles\n"
     "       tarvello-convert --probe FILE...\n"
     "       tarvello-convert --engine [--input-option NAME[=VALUE]]... INPUT OUTPUT [NAME[=VALUE]]...\n"
@@ -17,10 +19,10 @@ constexpr std::string_view kUsage =
 
 constexpr std::string_view kModes =
     "\n"
-    "Converts each FILE, one after another, with an output profile and the choices the window offers,\n"
-    "into the output folder, named after the FILE with the profile's extension (\"clip-1.mp4\", "
-    "\"clip-2.mp4\"\n"
-    "when the name is taken). Progress goes to stderr; the table of results goes to stdout.\n"
+    "Converts each FILE, one after another (or N at a time with --jobs), with an output profile and the\n"
+    "choices the window offers, into the output folder, named after the FILE with the profile's extension\n"
+    "(\"clip-1.mp4\", \"clip-2.mp4\" when the name is taken). Progress goes to stderr, a line for each file\n"
+    "that is converting; the table of results goes to stdout, in the order of the FILEs.\n"
     "Exit status: 0 every file done, 1 a file failed, 2 wrong arguments, 130 stopped with Ctrl-C.\n"
     "\n"
     "Choices (a VALUE is written as the window's list shows it; a wrong one is refused with the list):\n"
@@ -34,6 +36,7 @@ constexpr std::string_view kModes =
     "  --volume N              0 to 200 in steps of 20 (100: unchanged; 0: no sound)\n"
     "  --overwrite             replace an output of the same name instead of numbering the new one\n"
     "  -o, --output-folder DIR the folder of the outputs (the current folder when not given)\n"
+    "  -j, --jobs N            converts up to N files at the same time (1 when not given; 0: one per core)\n"
     "Choices are applied in the order given, as a user would choose them: a quality level picks its bit\n"
     "rate and a bit rate its quality level; a disc profile's size picks its frame rate and back.\n"
     "\n"
@@ -47,8 +50,8 @@ constexpr std::string_view kModes =
     "                   stopped, 2 wrong arguments.\n"
     "  --version        the program's version and the media libraries it bound\n"
     "  --help           this text\n"
-    "Ctrl-C stops the running conversion and closes its output; pressed three times, it ends the program\n"
-    "at once.\n";
+    "Ctrl-C stops the running conversions and closes their outputs; the files not started are skipped.\n"
+    "Pressed three times, it ends the program at once.\n";
 
 constexpr std::string_view kChoiceOptions[] = {
     "--video-quality", "--audio-quality", "--video-codec",   "--size",     "--frame-rate", "--video-bitrate",
@@ -112,6 +115,18 @@ Command ParseEngineArguments(const std::vector<std::string_view>& arguments) {
   return command;
 }
 
+// A number of files at a time: 0 is one per core. More files at a time than a process could ever convert
+// together are refused with the others, rather than read as a smaller number.
+std::optional<unsigned> JobsValue(std::string_view text) {
+  constexpr unsigned kMostJobs = 1024;
+  unsigned jobs = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), jobs);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || jobs > kMostJobs) {
+    return std::nullopt;
+  }
+  return jobs == 0 ? JobsPerCore() : jobs;
+}
+
 // [CHOICES] FILE...: "--name VALUE" or "--name=VALUE"; "--" ends the options, so that file names may
 // begin with "-".
 Command ParseProfileArguments(const std::vector<std::string_view>& arguments) {
@@ -143,8 +158,8 @@ Command ParseProfileArguments(const std::vector<std::string_view>& arguments) {
       if (name == "--list-profiles") request.ListProfiles = true;
       continue;
     }
-    const bool takes_value =
-        IsChoiceOption(name) || name == "--profile" || name == "--output-folder" || name == "-o";
+    const bool takes_value = IsChoiceOption(name) || name == "--profile" || name == "--output-folder" ||
+                             name == "-o" || name == "--jobs" || name == "-j";
     if (!takes_value) return UsageError("unknown option '" + std::string(argument) + "'");
     std::string value;
     if (attached) {
@@ -155,6 +170,11 @@ Command ParseProfileArguments(const std::vector<std::string_view>& arguments) {
     }
     if (name == "--profile") {
       request.Profile = value;
+    } else if (name == "--jobs" || name == "-j") {
+      const std::optional<unsigned> jobs = JobsValue(value);
+      if (!jobs)
+        return UsageError(std::string(name) + " needs a number of files at a time (0: one per core)");
+      request.Jobs = *jobs;
     } else if (name == "--output-folder" || name == "-o") {
       if (value.empty()) return UsageError(std::string(name) + " needs a folder");
       request.OutputFolder = value;
@@ -167,6 +187,10 @@ Command ParseProfileArguments(const std::vector<std::string_view>& arguments) {
 }
 
 }  // namespace
+
+unsigned JobsPerCore() {
+  return std::max(1U, std::thread::hardware_concurrency());
+}
 
 bool IsChoiceOption(std::string_view option) {
   for (const std::string_view choice : kChoiceOptions) {

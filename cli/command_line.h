@@ -30,6 +30,7 @@ struct ProfileRequest {
   bool Overwrite = false;
   std::optional<std::string> Profile;       // a row number or a row text
   std::optional<std::string> OutputFolder;  // the current folder when not given
+  unsigned Jobs = 1;                        // files converted at the same time ("--jobs 0": one per core)
   std::vector<ChoiceArgument> Choices;      // in the order given: each is applied as the user's choice
   std::vector<std::string> Files;
 };
@@ -46,6 +47,9 @@ struct Command {
 
 // The options that carry a window choice, as --help lists them.
 bool IsChoiceOption(std::string_view option);
+
+// The files converted at the same time for "--jobs 0": one per core, at least one.
+unsigned JobsPerCore();
 
 // The arguments after the program's name.
 Command ParseCommandLine(const std::vector<std::string_view>& arguments);

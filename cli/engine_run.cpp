@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <utility>
 
 #include "runtime/logger.h"
 #include "runtime/main_thread.h"
@@ -16,12 +17,12 @@ constexpr std::chrono::milliseconds kPollSlice{50};
 
 }  // namespace
 
-void RunWaiter::Record(const engine::TTerminateInfo& info) {
+void RunWaiter::Record(std::size_t lane, const engine::TTerminateInfo& info) {
   std::lock_guard lock(mutex_);
   if (info.TaskIndex < 0) {
-    all_done_ = true;
+    lanes_.at(lane).AllDone = true;
   } else {
-    task_ = info;
+    lanes_.at(lane).Task = info;
   }
   news_ = true;
   changed_.notify_all();
@@ -39,20 +40,19 @@ void RunWaiter::WaitForNews(std::chrono::milliseconds timeout) {
   news_ = false;
 }
 
-bool RunWaiter::RunOver() const {
+bool RunWaiter::RunOver(std::size_t lane) const {
   std::lock_guard lock(mutex_);
-  return all_done_ && task_.has_value();
+  return lanes_.at(lane).AllDone && lanes_.at(lane).Task.has_value();
 }
 
-engine::TTerminateInfo RunWaiter::TaskOutcome() const {
+engine::TTerminateInfo RunWaiter::TaskOutcome(std::size_t lane) const {
   std::lock_guard lock(mutex_);
-  return task_.value_or(engine::TTerminateInfo{});
+  return lanes_.at(lane).Task.value_or(engine::TTerminateInfo{});
 }
 
-void RunWaiter::Reset() {
+void RunWaiter::Reset(std::size_t lane) {
   std::lock_guard lock(mutex_);
-  all_done_ = false;
-  task_.reset();
+  lanes_.at(lane) = Lane{};
 }
 
 MainThreadWakeup::MainThreadWakeup(RunWaiter& waiter) {
@@ -61,6 +61,29 @@ MainThreadWakeup::MainThreadWakeup(RunWaiter& waiter) {
 
 MainThreadWakeup::~MainThreadWakeup() {
   runtime::SetMainThreadWakeup({});
+}
+
+QueuedEngineMessages::QueuedEngineMessages(RunWaiter& waiter) {
+  // Messages come from the workers, which must not wait for the main thread here.
+  runtime::Logger().SetTriggerEventInMainThread(false);
+  runtime::Logger().SetOnLog([this, &waiter](const runtime::LogSource*, std::uint32_t,
+                                             runtime::TLogLevel level, const std::string& line) {
+    if (level != runtime::llWarning && level != runtime::llError) return;
+    {
+      std::lock_guard lock(mutex_);
+      lines_.push_back((level == runtime::llError ? "error: " : "warning: ") + line);
+    }
+    waiter.Wake();
+  });
+}
+
+QueuedEngineMessages::~QueuedEngineMessages() {
+  runtime::Logger().SetOnLog(nullptr);
+}
+
+std::vector<std::string> QueuedEngineMessages::Take() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(lines_, {});
 }
 
 EngineMessagesOnStderr::EngineMessagesOnStderr() {
@@ -84,8 +107,16 @@ RunResult Failure(std::string text) {
   return RunResult{Outcome::kFailed, std::move(text)};
 }
 
+RunResult OutcomeOf(const engine::TTerminateInfo& info) {
+  if (info.ExceptionRaised) {
+    return Failure(info.ExceptionMessage.empty() ? "the conversion failed" : info.ExceptionMessage);
+  }
+  return RunResult{info.Finished ? Outcome::kDone : Outcome::kAborted, {}};
+}
+
 bool PrepareEngine(engine::TVidrel& vidrel, RunWaiter& waiter,
-                   std::function<void(const engine::TProgressInfo&)> on_progress, std::string& error) {
+                   std::function<void(const engine::TProgressInfo&)> on_progress, std::string& error,
+                   std::size_t lane) {
   if (!vidrel.LoadMediaLibraries(runtime::ProgramFolder())) {
     error = "the media libraries cannot be bound: " + vidrel.LastErrorText();
     return false;
@@ -94,8 +125,9 @@ bool PrepareEngine(engine::TVidrel& vidrel, RunWaiter& waiter,
   vidrel.SetTriggerEventInMainThread(true);
   vidrel.SetOnProgress([on_progress = std::move(on_progress)](
                            engine::TCustomVidrel&, engine::PProgressInfo info) { on_progress(*info); });
-  vidrel.SetOnTerminate(
-      [&waiter](engine::TCustomVidrel&, const engine::TTerminateInfo& info) { waiter.Record(info); });
+  vidrel.SetOnTerminate([&waiter, lane](engine::TCustomVidrel&, const engine::TTerminateInfo& info) {
+    waiter.Record(lane, info);
+  });
   return true;
 }
 
@@ -109,11 +141,7 @@ RunResult WaitForRun(engine::TVidrel& vidrel, RunWaiter& waiter, const Interrupt
     }
     waiter.WaitForNews(kPollSlice);
   }
-  const engine::TTerminateInfo outcome = waiter.TaskOutcome();
-  if (outcome.ExceptionRaised) {
-    return Failure(outcome.ExceptionMessage.empty() ? "the conversion failed" : outcome.ExceptionMessage);
-  }
-  return RunResult{outcome.Finished ? Outcome::kDone : Outcome::kAborted, {}};
+  return OutcomeOf(waiter.TaskOutcome());
 }
 
 }  // namespace cli

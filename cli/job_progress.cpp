@@ -65,17 +65,16 @@ std::string JobProgressText(const engine::TProgressInfo& info, std::optional<std
   return text;
 }
 
-JobProgress::JobProgress(std::FILE* stream, bool terminal, std::chrono::milliseconds interval)
-    : stream_(stream), terminal_(terminal), line_(stream, terminal), interval_(interval) {}
+JobProgress::JobProgress(ProgressBoard& board, int row, bool with_bar, std::chrono::milliseconds interval)
+    : board_(board), row_(row), with_bar_(with_bar), interval_(interval) {}
 
 void JobProgress::Start(std::size_t number, std::size_t count, const std::string& file,
                         const std::string& output, Clock::time_point now) {
-  line_.End();
+  board_.Close(row_);
   label_ = "[" + std::to_string(number) + "/" + std::to_string(count) + "] ";
   started_ = now;
   last_printed_.reset();
-  std::fprintf(stream_, "%s%s -> %s\n", label_.c_str(), file.c_str(), output.c_str());
-  std::fflush(stream_);
+  board_.Print(label_ + file + " -> " + output);
 }
 
 void JobProgress::Report(const engine::TProgressInfo& info, Clock::time_point now) {
@@ -84,11 +83,11 @@ void JobProgress::Report(const engine::TProgressInfo& info, Clock::time_point no
   last_printed_ = now;
   const std::optional<std::chrono::seconds> left =
       final_report ? std::nullopt : TimeLeft(now - started_, PercentDone(info));
-  line_.Show(label_ + JobProgressText(info, left, terminal_));
+  board_.Show(row_, label_ + JobProgressText(info, left, with_bar_));
 }
 
 void JobProgress::Finish() {
-  line_.End();
+  board_.Close(row_);
 }
 
 }  // namespace cli

@@ -1,5 +1,6 @@
-// The progress of one file among several: on a terminal a bar rewritten in place, elsewhere a plain line per
-// report. Both show the percent, the frame rate, the output size and the time left.
+// The progress of one file among several: on a terminal a bar in the file's row of the board, rewritten in
+// place, elsewhere a plain line per report. Both show the percent, the frame rate, the output size and the
+// time left.
 #pragma once
 
 #include <chrono>
@@ -8,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "cli/status_line.h"
+#include "cli/progress_board.h"
 #include "engine/engine_records.h"
 
 namespace cli {
@@ -28,19 +29,20 @@ class JobProgress {
  public:
   using Clock = std::chrono::steady_clock;
 
-  JobProgress(std::FILE* stream, bool terminal, std::chrono::milliseconds interval);
+  // The job's reports go into `row` of the board; a terminal's row carries the bar.
+  JobProgress(ProgressBoard& board, int row, bool with_bar, std::chrono::milliseconds interval);
 
   // A new file: "[2/3] clip.avi -> clip.3gp".
   void Start(std::size_t number, std::size_t count, const std::string& file, const std::string& output,
              Clock::time_point now);
   void Report(const engine::TProgressInfo& info, Clock::time_point now);
-  // Ends a line rewritten in place.
+  // The last report stays on the board as a line of its own.
   void Finish();
 
  private:
-  std::FILE* stream_;
-  bool terminal_;
-  StatusLine line_;
+  ProgressBoard& board_;
+  int row_;
+  bool with_bar_;
   std::chrono::milliseconds interval_;
   std::string label_;
   Clock::time_point started_{};

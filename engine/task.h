@@ -263,7 +263,9 @@ class TCustomFFmpeg : public runtime::LogSource {
   // Encodes what the audio path still holds for the encoder, before the encoder is drained.
   void FlushAudioOutput(TOutputStreamState& ost);
 
-  // Run state: written by the main thread (start, stop) and the thread that ends the task.
+  // Run state: written by the thread that starts the task (the main thread, or, when several tasks run at a
+  // time, the worker of another task that has just ended, under the component's terminate lock), by the main
+  // thread (stop) and by the thread that ends the task.
   std::atomic<bool> running_{false};
   std::atomic<bool> break_requested_{false};
   std::atomic<bool> finished_{false};
@@ -279,7 +281,8 @@ class TCustomFFmpeg : public runtime::LogSource {
   std::condition_variable pause_changed_;
   bool paused_ = false;
 
-  // Main thread only (set-up before the start, release after the end).
+  // Set up on the main thread before the start; then the thread that starts the task reads them (and
+  // releases them when the task cannot run), and the task's own run uses them until its release.
   std::string task_error_text_;
   std::vector<InputFile> input_files_;
   std::vector<OutputFile> output_files_;
@@ -313,8 +316,10 @@ class TCustomFFmpeg : public runtime::LogSource {
   std::atomic<bool> preview_{false};
   std::atomic<bool> preview_bitmap_{false};
 
-  // The worker thread, and the helper thread that terminates a task stopped before it started. Both are
-  // joined by the main thread (RequestBreak with wait, Stop with wait, the destructor).
+  // The worker thread, and the helper thread that terminates a task stopped before it started. The worker
+  // is made by the thread that starts the task (see running_), the helper by the main thread; both are
+  // joined by the main thread (RequestBreak with wait, Stop with wait, the destructor), which the
+  // component lets do so only once no other thread can start the task any more.
   std::thread worker_;
   runtime::ManualResetEvent thread_done_{true};
   std::thread terminate_thread_;

@@ -140,7 +140,9 @@ void TCustomVidrel::StartTask(int count) {
   }
 }
 
-// In asynchronous runs the caller holds terminate_lock_.
+// In asynchronous runs the caller holds terminate_lock_ (the main thread's start loop, or the thread of a
+// task that has just ended), so a task's worker is made under it: StopTask, which takes the lock before it
+// stops the tasks, finds every task started so far with its worker, and no task starts after it.
 void TCustomVidrel::StartNextTask() {
   TFFmpeg* task = nullptr;
   {

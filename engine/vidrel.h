@@ -115,16 +115,19 @@ class TCustomVidrel : public runtime::TFFBaseComponent {
   const std::string version_ = "3.1";
   std::string last_error_text_;  // main thread
   probe::TAVProbe probe_;
-  TFFmpegList tasks_;  // changed on the main thread only while no task runs
+  // Changed on the main thread only while no task runs; read meanwhile by every worker (the index of a task
+  // in its events, the next task to start).
+  TFFmpegList tasks_;
 
-  // Run bookkeeping, changed under terminate_lock_ (the main thread's start loop and the terminating
-  // threads).
+  // Run bookkeeping, read and changed only under terminate_lock_: by the main thread's start loop and stop,
+  // and by each terminating thread, which also starts the next task. With several tasks at a time those are
+  // several threads at once.
   int finished_count_ = 0;
   int next_task_index_ = -1;
   int pending_count_ = 0;
-  std::atomic<bool> all_terminated_{false};
-  std::atomic<bool> asynchronous_{false};
-  std::atomic<bool> working_{false};  // set by StartTask, cleared by ClearTasks (main thread)
+  std::atomic<bool> all_terminated_{false};  // written under terminate_lock_, read anywhere
+  std::atomic<bool> asynchronous_{false};    // written under terminate_lock_, read anywhere
+  std::atomic<bool> working_{false};         // set by StartTask, cleared by ClearTasks (main thread)
 
   std::atomic<bool> preview_{false};
   std::atomic<bool> preview_bitmap_{false};

@@ -81,6 +81,26 @@ TEST_F(CommandLineTest, ProfileChoicesKeepTheirOrderAndBothValueForms) {
   EXPECT_EQ(request.Files, (std::vector<std::string>{"a.avi", "--b.avi", "-"}));
 }
 
+TEST_F(CommandLineTest, JobsSayHowManyFilesConvertAtOnce) {
+  struct Case {
+    std::vector<std::string_view> Arguments;
+    unsigned Jobs;
+  };
+  const Case cases[] = {
+      {{"a.avi"}, 1},
+      {{"--jobs", "3", "a.avi"}, 3},
+      {{"--jobs=2", "a.avi"}, 2},
+      {{"-j", "4", "a.avi", "b.avi"}, 4},
+      {{"--jobs", "0", "a.avi"}, cli::JobsPerCore()},
+  };
+  for (const Case& c : cases) {
+    const cli::Command command = cli::ParseCommandLine(c.Arguments);
+    ASSERT_EQ(command.Kind, cli::Mode::kProfiles) << command.Problem;
+    EXPECT_EQ(command.Profiles.Jobs, c.Jobs) << c.Arguments.front();
+  }
+  EXPECT_GE(cli::JobsPerCore(), 1U);
+}
+
 TEST_F(CommandLineTest, RefusesProfileArgumentsItCannotUse) {
   const std::vector<std::vector<std::string_view>> refused = {
       {"--size"},                    // no value
@@ -89,6 +109,12 @@ TEST_F(CommandLineTest, RefusesProfileArgumentsItCannotUse) {
       {"--overwrite=yes", "a.avi"},  // a flag takes no value
       {"--profile", "2"},            // no file
       {"-o", "", "a.avi"},           // no folder
+      {"--jobs", "a.avi"},           // no number
+      {"--jobs=-1", "a.avi"},
+      {"--jobs", "2x", "a.avi"},
+      {"--jobs=", "a.avi"},
+      {"-j", "99999999999", "a.avi"},  // past what the number holds
+      {"--jobs", "5000", "a.avi"},     // more than a process could convert together
   };
   for (const auto& arguments : refused) {
     const cli::Command command = cli::ParseCommandLine(arguments);

@@ -1,4 +1,5 @@
 #include "cli/job_progress.h"
+#include "cli/progress_board.h"
 
 #include <gtest/gtest.h>
 
@@ -45,7 +46,8 @@ TEST(JobProgress, PlainLinesAtMostOncePerIntervalButAlwaysTheLast) {
   std::size_t size = 0;
   std::FILE* stream = ::open_memstream(&text, &size);
   ASSERT_NE(stream, nullptr);
-  cli::JobProgress progress(stream, false, 500ms);
+  cli::ProgressBoard board(stream, false);
+  cli::JobProgress progress(board, 0, false, 500ms);
   const auto start = cli::JobProgress::Clock::now();
   progress.Start(1, 2, "a.avi", "/out/a.mp4", start);
   progress.Report(Info(100'000, 3'000'000), start);
@@ -61,6 +63,67 @@ TEST(JobProgress, PlainLinesAtMostOncePerIntervalButAlwaysTheLast) {
             "[1/2] a.avi -> /out/a.mp4\n"
             "[1/2]   3%  fps=50  size=1.2 MB\n"
             "[1/2] 100%  fps=50  size=1.2 MB\n");
+}
+
+// What a stream received, read back once it is closed.
+class MemoryStream {
+ public:
+  MemoryStream() : stream_(::open_memstream(&text_, &size_)) {}
+  ~MemoryStream() {
+    if (stream_ != nullptr) std::fclose(stream_);
+    std::free(text_);
+  }
+  MemoryStream(const MemoryStream&) = delete;
+  MemoryStream& operator=(const MemoryStream&) = delete;
+  std::FILE* Stream() const { return stream_; }
+  std::string Text() {
+    std::fflush(stream_);
+    return std::string(text_, size_);
+  }
+
+ private:
+  char* text_ = nullptr;
+  std::size_t size_ = 0;
+  std::FILE* stream_;
+};
+
+TEST(ProgressBoard, ATerminalRedrawsTheRowsInPlaceBelowTheLinesForGood) {
+  MemoryStream memory;
+  ASSERT_NE(memory.Stream(), nullptr);
+  cli::ProgressBoard board(memory.Stream(), true);
+  board.Print("[1/3] a.avi -> a.mp4");
+  board.Show(0, "[1/3]  10%");
+  board.Print("[2/3] b.avi -> b.mp4");
+  board.Show(1, "[2/3]   5%");
+  board.Show(0, "[1/3]  20%");
+  board.Close(0);  // the first job ended: its last report stays, the second row moves up
+  board.Print("\nwarning: damaged");
+  const std::string up1 = "\r\x1b[1A", up2 = "\r\x1b[2A", erase = "\x1b[K", clear_below = "\x1b[J";
+  EXPECT_EQ(memory.Text(),
+            "[1/3] a.avi -> a.mp4" + erase + "\n" + clear_below +                                //
+                "[1/3]  10%" + erase + "\n" + clear_below +                                      //
+                up1 + "[2/3] b.avi -> b.mp4" + erase + "\n" + "[1/3]  10%" + erase + "\n" +      //
+                clear_below +                                                                    //
+                up1 + "[1/3]  10%" + erase + "\n" + "[2/3]   5%" + erase + "\n" + clear_below +  //
+                up2 + "[1/3]  20%" + erase + "\n" + "[2/3]   5%" + erase + "\n" + clear_below +  //
+                up2 + "[1/3]  20%" + erase + "\n" + "[2/3]   5%" + erase + "\n" + clear_below +  //
+                up1 + erase + "\nwarning: damaged" + erase + "\n" + "[2/3]   5%" + erase + "\n" +
+                clear_below);
+}
+
+TEST(ProgressBoard, ElsewhereEveryLineAndReportStandsAlone) {
+  MemoryStream memory;
+  ASSERT_NE(memory.Stream(), nullptr);
+  cli::ProgressBoard board(memory.Stream(), false);
+  board.Print("[1/2] a.avi -> a.mp4");
+  board.Show(0, "[1/2]  10%");
+  board.Print("[2/2] b.avi -> b.mp4");
+  board.Show(1, "[2/2]   5%");
+  board.Close(0);
+  board.Show(1, "[2/2] 100%");
+  board.Close(1);
+  EXPECT_EQ(memory.Text(),
+            "[1/2] a.avi -> a.mp4\n[1/2]  10%\n[2/2] b.avi -> b.mp4\n[2/2]   5%\n[2/2] 100%\n");
 }
 
 }  // namespace

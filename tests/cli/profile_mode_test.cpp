@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "cli/profile_choices.h"
 #include "engine/engine_test_support.h"
@@ -92,6 +93,21 @@ ProgramRun RunProgram(const std::string& arguments, const std::filesystem::path&
   return ProgramRun{result.Status, result.Output, err.str()};
 }
 
+// Runs the program with the arguments in the background and sends it one SIGINT once its stderr (into
+// `errors`) has a line matching each of the grep patterns, or after 60 s. Its stdout, then "status=N".
+media_test::CommandResult RunAndInterrupt(const std::string& arguments,
+                                          const std::vector<std::string>& patterns,
+                                          const std::filesystem::path& errors) {
+  std::string seen = "true";
+  for (const std::string& pattern : patterns)
+    seen += " && grep -q " + Quoted(pattern) + " " + Quoted(errors);
+  const std::string script = Quoted(TARVELLO_CONVERT_PROGRAM) + " " + arguments + " 2>" + Quoted(errors) +
+                             " & program=$!; waited=0; until { " + seen +
+                             "; } || [ $waited -ge 1200 ]; do sleep 0.05; waited=$((waited + 1)); done; "
+                             "kill -INT $program; wait $program; echo status=$?";
+  return RunCommand("sh -c " + Quoted(script));
+}
+
 TEST(ProfileMode, ListsTheProfilesWithTheirRows) {
   const ProgramRun run = RunProgram("--list-profiles", engine_test::TestFolder());
   EXPECT_EQ(run.Status, 0);
@@ -175,16 +191,11 @@ TEST(ProfileMode, CtrlCStopsTheRunningConversionAndClosesItsOutput) {
                           "-f lavfi -i testsrc=size=320x240:rate=25:duration=60 -f lavfi -i sine=duration=60 "
                           "-c:v mpeg4 -q:v 5 -c:a aac -shortest");
   ASSERT_FALSE(source.empty());
-  const std::filesystem::path errors = folder / "stderr.txt";
   // Once the first progress line is out, one SIGINT.
-  const std::string script = Quoted(TARVELLO_CONVERT_PROGRAM) +
-                             " --profile 'HD MP4 - MPEG4 Video (*.mp4)' -o " + Quoted(folder) + " " +
-                             Quoted(source) + " " + Quoted(source) + " 2>" + Quoted(errors) +
-                             " & program=$!; waited=0; until grep -q 'size=' " + Quoted(errors) +
-                             " || [ $waited -ge 600 ]; do sleep 0.05; waited=$((waited + 1)); done; kill "
-                             "-INT $program; wait $program; "
-                             "echo status=$?";
-  const media_test::CommandResult result = RunCommand("sh -c " + Quoted(script));
+  const media_test::CommandResult result =
+      RunAndInterrupt("--profile 'HD MP4 - MPEG4 Video (*.mp4)' -o " + Quoted(folder) + " " + Quoted(source) +
+                          " " + Quoted(source),
+                      {"size="}, folder / "stderr.txt");
   EXPECT_NE(result.Output.find("status=130"), std::string::npos) << result.Output;
   EXPECT_NE(result.Output.find("Abort"), std::string::npos) << result.Output;
   EXPECT_NE(result.Output.find("Skipped"), std::string::npos) << result.Output;
@@ -193,6 +204,117 @@ TEST(ProfileMode, CtrlCStopsTheRunningConversionAndClosesItsOutput) {
   ASSERT_TRUE(std::filesystem::exists(output));
   EXPECT_EQ(media_test::StreamEntry(output, "v:0", "width"), "1280");
   EXPECT_FALSE(std::filesystem::exists(folder / "long_clip-1.mp4"));
+}
+
+// The lines of a text.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  std::string line;
+  while (std::getline(stream, line))
+    lines.push_back(line);
+  return lines;
+}
+
+// The positions of a job's progress reports among the lines ("[2/4]  45%  ...", not its heading).
+std::vector<std::size_t> ReportLines(const std::vector<std::string>& lines, const std::string& label) {
+  std::vector<std::size_t> at;
+  for (std::size_t index = 0; index < lines.size(); ++index) {
+    if (lines[index].rfind(label, 0) == 0 && lines[index].find(" -> ") == std::string::npos &&
+        lines[index].find("size=") != std::string::npos) {
+      at.push_back(index);
+    }
+  }
+  return at;
+}
+
+TEST(ProfileMode, JobsConvertSeveralFilesAtOnceWithTheSameSummary) {
+  const std::filesystem::path folder = engine_test::TestFolder();
+  std::string files;
+  for (int clip = 1; clip <= 4; ++clip) {
+    const std::filesystem::path source = media_test::Fixture(
+        "jobs_clip" + std::to_string(clip) + "_30s.mp4",
+        "-f lavfi -i testsrc=size=320x240:rate=25:duration=30 -f lavfi -i sine=frequency=" +
+            std::to_string(300 + 100 * clip) + ":duration=30 -c:v mpeg4 -q:v 5 -c:a aac -shortest");
+    ASSERT_FALSE(source.empty());
+    files += " " + Quoted(source);
+  }
+  const ProgramRun run = RunProgram(
+      "--jobs 2 --profile 'MP4 - MPEG4 Video (*.mp4)' --size '320x240 (VGA)' -o " + Quoted(folder) + files,
+      folder);
+  EXPECT_EQ(run.Status, 0) << run.Out << run.Err;
+
+  // The table lists the files in the order given, whatever order they ended in.
+  const std::vector<std::string> table = Lines(run.Out);
+  ASSERT_EQ(table.size(), 5U) << run.Out;
+  EXPECT_EQ(table[0].rfind("Result", 0), 0U) << run.Out;
+  for (int clip = 1; clip <= 4; ++clip) {
+    SCOPED_TRACE("clip " + std::to_string(clip));
+    const std::string& row = table[static_cast<std::size_t>(clip)];
+    EXPECT_EQ(row.rfind("Done", 0), 0U) << run.Out;
+    const std::filesystem::path output = folder / ("jobs_clip" + std::to_string(clip) + "_30s.mp4");
+    EXPECT_NE(row.find(output.string()), std::string::npos) << run.Out;
+    EXPECT_EQ(media_test::StreamEntry(output, "v:0", "codec_name"), "mpeg4");
+    EXPECT_EQ(media_test::StreamEntry(output, "v:0", "width"), "320");
+    EXPECT_EQ(media_test::StreamEntry(output, "a:0", "codec_name"), "aac");
+    EXPECT_TRUE(media_test::DecodesCleanly(output));
+  }
+
+  // Plain lines on a pipe, each a whole record, and the first two files converting side by side: each
+  // reported progress before the other's last report.
+  EXPECT_EQ(run.Err.find('\r'), std::string::npos);
+  EXPECT_EQ(run.Err.find('\x1b'), std::string::npos);
+  const std::vector<std::string> lines = Lines(run.Err);
+  for (const std::string& line : lines) {
+    EXPECT_TRUE(line.empty() || line.rfind("[", 0) == 0) << "a record broken by another:\n" << run.Err;
+  }
+  const std::vector<std::size_t> first = ReportLines(lines, "[1/4] ");
+  const std::vector<std::size_t> second = ReportLines(lines, "[2/4] ");
+  ASSERT_GE(first.size(), 2U) << run.Err;
+  ASSERT_GE(second.size(), 2U) << run.Err;
+  EXPECT_LT(first.front(), second.back()) << run.Err;
+  EXPECT_LT(second.front(), first.back()) << run.Err;
+  // No third file before one of the first two has ended.
+  for (const std::string label : {"[3/4] ", "[4/4] "}) {
+    for (std::size_t index = 0; index < lines.size(); ++index) {
+      if (lines[index].rfind(label, 0) != 0) continue;
+      EXPECT_GT(index, std::min(first.back(), second.back())) << label << "began early:\n" << run.Err;
+      break;
+    }
+  }
+}
+
+TEST(ProfileMode, CtrlCStopsEveryRunningJobAndSkipsTheRest) {
+  const std::filesystem::path folder = engine_test::TestFolder();
+  const std::filesystem::path source =
+      media_test::Fixture("long_clip.mp4",
+                          "-f lavfi -i testsrc=size=320x240:rate=25:duration=60 -f lavfi -i sine=duration=60 "
+                          "-c:v mpeg4 -q:v 5 -c:a aac -shortest");
+  ASSERT_FALSE(source.empty());
+  const std::filesystem::path errors = folder / "stderr.txt";
+  // Once both running files have reported progress, one SIGINT.
+  const media_test::CommandResult result =
+      RunAndInterrupt("--jobs 2 --profile 'HD MP4 - MPEG4 Video (*.mp4)' -o " + Quoted(folder) + " " +
+                          Quoted(source) + " " + Quoted(source) + " " + Quoted(source) + " " + Quoted(source),
+                      {"^\\[1/4\\].*size=", "^\\[2/4\\].*size="}, errors);
+  std::ostringstream err;
+  err << std::ifstream(errors).rdbuf();
+  EXPECT_NE(result.Output.find("status=130"), std::string::npos) << result.Output << err.str();
+
+  const std::vector<std::string> table = Lines(result.Output);
+  ASSERT_EQ(table.size(), 6U) << result.Output;  // the header, four files, the status
+  EXPECT_EQ(table[1].rfind("Abort", 0), 0U) << result.Output;
+  EXPECT_EQ(table[2].rfind("Abort", 0), 0U) << result.Output;
+  EXPECT_EQ(table[3].rfind("Skipped", 0), 0U) << result.Output;
+  EXPECT_EQ(table[4].rfind("Skipped", 0), 0U) << result.Output;
+  // Both stopped outputs are whole files, their trailers written; the skipped files made none.
+  for (const char* name : {"long_clip.mp4", "long_clip-1.mp4"}) {
+    const std::filesystem::path output = folder / name;
+    ASSERT_TRUE(std::filesystem::exists(output)) << name;
+    EXPECT_EQ(media_test::StreamEntry(output, "v:0", "width"), "1280") << name;
+    EXPECT_TRUE(media_test::DecodesCleanly(output)) << name;
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder / "long_clip-2.mp4"));
 }
 
 TEST(ProbeMode, TellsWhatEachFileHolds) {

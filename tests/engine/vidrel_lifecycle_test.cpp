@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "engine/ffmpeg_exception.h"
 #include "engine_test_support.h"
 #include "support/media_fixtures.h"
@@ -70,6 +72,42 @@ TEST_F(VidrelLifecycle, CountAboveTaskNumberRunsAllAtOnce) {
   ASSERT_TRUE(WaitServing([&] { return log_.Infos().size() == 4; }));
   EXPECT_EQ(workload_.most_running, 3);
   EXPECT_EQ(log_.CountOf(-1), 1);
+}
+
+TEST_F(VidrelLifecycle, ThreeAtATimeOverFiveEndWithOneAllDoneEachRound) {
+  // The first round holds the tasks until three run; the later ones end them as fast as they start, so
+  // that terminations meet in every order, each starting the next task.
+  constexpr int kRounds = 15;
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const std::size_t before = log_.Infos().size();
+    const int all_done_before = log_.CountOf(-1);
+    workload_.started = 0;
+    AddTasks(5);
+    vidrel_.StartTask(3);
+    if (round == 0) {
+      ASSERT_TRUE(WaitServing([&] { return workload_.running == 3; }));
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      EXPECT_EQ(workload_.started, 3) << "no more than three may run";
+      workload_.may_finish = true;
+    }
+    ASSERT_TRUE(WaitServing([&] { return log_.Infos().size() == before + 6; }));
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(20));  // a second all-done would be late, not absent
+    const auto infos = log_.Infos();
+    ASSERT_EQ(infos.size(), before + 6);
+    std::map<int, int> per_index;
+    for (std::size_t at = before; at < infos.size(); ++at) {
+      per_index[infos[at].TaskIndex]++;
+      EXPECT_TRUE(infos[at].Finished) << infos[at].TaskIndex;
+      EXPECT_FALSE(infos[at].ExceptionRaised) << infos[at].ExceptionMessage;
+    }
+    EXPECT_EQ(per_index, (std::map<int, int>{{-1, 1}, {0, 1}, {1, 1}, {2, 1}, {3, 1}, {4, 1}}));
+    EXPECT_EQ(log_.CountOf(-1), all_done_before + 1);
+    EXPECT_EQ(workload_.started, 5);
+    vidrel_.ClearTasks();
+  }
+  EXPECT_EQ(workload_.most_running, 3);
 }
 
 TEST_F(VidrelLifecycle, SynchronousRunReturnsAfterAllDoneOnTheCallingThread) {
