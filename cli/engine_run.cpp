@@ -91,8 +91,13 @@ EngineMessagesOnStderr::EngineMessagesOnStderr() {
   runtime::Logger().SetTriggerEventInMainThread(false);
   runtime::Logger().SetOnLog(
       [](const runtime::LogSource*, std::uint32_t, runtime::TLogLevel level, const std::string& line) {
-        if (level != runtime::llWarning && level != runtime::llError) return;
-        std::fprintf(stderr, "\n%s: %s\n", level == runtime::llError ? "error" : "warning", line.c_str());
+        if (level == runtime::llWarning || level == runtime::llError) {
+          std::fprintf(stderr, "\n%s: %s\n", level == runtime::llError ? "error" : "warning", line.c_str());
+        } else if ((level == runtime::llInfo || level == runtime::llVerbose) &&
+                   runtime::Logger().LogLevel() >= runtime::llVerbose) {
+          // Asked for with the option "loglevel=verbose": the engine's own account (streams, stage times).
+          std::fprintf(stderr, "%s\n", line.c_str());
+        }
       });
 }
 
