@@ -5,7 +5,10 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <fstream>
 #include <mutex>
 #include <thread>
 #include <set>
@@ -13,6 +16,7 @@
 #include <string>
 
 #include "conversion_runner.h"
+#include "engine/ffmpeg_exception.h"
 #include "engine_test_support.h"
 #include "support/media_fixtures.h"
 
@@ -126,6 +130,62 @@ INSTANTIATE_TEST_SUITE_P(
                     Job{"TimeLimit", "mp4", "vcodec=mpeg4\nacodec=aac\nt=1.5", false},
                     Job{"FrameLimit", "avi", "vcodec=mpeg4\nacodec=mp2\nvframes=30", false}),
     [](const testing::TestParamInfo<Job>& job) { return std::string(job.param.Name); });
+
+// Two passes, and a picture hook with deinterlacing and preview bitmaps on the way: both schedules write the
+// same statistics, the same packets, and the pipelined one shows its previews.
+TEST(PipelineEqualityMore, TwoPassesAndHooksWriteTheSameAsTheOneThreadRun) {
+  const std::filesystem::path folder = TestFolder();
+  std::string pass_logs[2];
+  std::string second_pass[2];
+  std::string hooked[2];
+  int previews[2] = {0, 0};
+  for (const bool pipeline : {false, true}) {
+    const std::string schedule = pipeline ? "" : "\npipeline=0";
+    const std::string name = pipeline ? "pipe" : "one";
+    const std::string log = (folder / ("stats_" + name)).string();
+    {
+      engine::TVidrel vidrel;
+      ASSERT_TRUE(vidrel.LoadMediaLibraries(runtime::ProgramFolder()));
+      for (const int pass : {1, 2}) {
+        const std::filesystem::path out = folder / ("pass" + std::to_string(pass) + "_" + name + ".avi");
+        const auto result =
+            engine_test::RunConversion(vidrel, media_test::H264AacMp4(), out, "",
+                                       "vcodec=mpeg4\nb=300000\nacodec=mp2\npass=" + std::to_string(pass) +
+                                           "\npasslogfile=" + log + schedule);
+        ASSERT_TRUE(result.Finished) << result.ErrorText;
+        vidrel.ClearTasks();
+        if (pass == 2) second_pass[pipeline] = PacketChecksums(out);
+      }
+      std::ostringstream stats;
+      stats << std::ifstream(log + "-0.log").rdbuf();
+      pass_logs[pipeline] = stats.str();
+    }
+    engine::TVidrel vidrel;
+    ASSERT_TRUE(vidrel.LoadMediaLibraries(runtime::ProgramFolder()));
+    vidrel.SetOnCustomHook([](engine::TCustomVidrel&, engine::PHookInfo hook) {
+      runtime::Bitmap& bitmap = *hook->Bitmap;
+      for (int y = 0; y < 16 && y < bitmap.Height(); ++y)
+        std::memset(bitmap.ScanLine(y), 255, static_cast<std::size_t>(std::min(16, bitmap.Width())) * 3);
+    });
+    vidrel.SetPreviewBitmap(true);
+    vidrel.SetOnPreviewBitmap(
+        [&previews, pipeline](engine::TCustomVidrel&, const engine::TPreviewInfo& info) {
+          if (info.Bitmap != nullptr && info.Bitmap->Width() > 0) ++previews[pipeline];
+        });
+    const std::filesystem::path out = folder / ("hooked_" + name + ".avi");
+    const auto result = engine_test::RunConversion(vidrel, media_test::H264AacMp4(), out, "",
+                                                   "vcodec=mpeg4\nacodec=mp2\ndeinterlace=1" + schedule);
+    ASSERT_TRUE(result.Finished) << result.ErrorText;
+    hooked[pipeline] = PacketChecksums(out);
+  }
+  EXPECT_FALSE(pass_logs[0].empty());
+  EXPECT_EQ(pass_logs[1], pass_logs[0]);
+  EXPECT_EQ(StreamsListed(second_pass[0]), 2U) << second_pass[0];
+  EXPECT_EQ(second_pass[1], second_pass[0]);
+  EXPECT_EQ(StreamsListed(hooked[0]), 2U) << hooked[0];
+  EXPECT_EQ(hooked[1], hooked[0]);
+  EXPECT_GT(previews[1], 0);
+}
 
 // A file long enough to pause and stop in: 10 s of 320x240 H.264 with stereo AAC.
 std::filesystem::path TenSeconds() {
@@ -241,6 +301,42 @@ TEST_P(PipelineControl, AWriteErrorEndsTheRunWithItsReason) {
   EXPECT_FALSE(result.Finished);
   EXPECT_TRUE(result.ExceptionRaised);
   EXPECT_NE(result.ErrorText.find("No space left on device"), std::string::npos) << result.ErrorText;
+}
+
+// The video path fails after 20 pictures: the run ends with its message, the reader and the other stages
+// stop, and no thread stays behind.
+class FailingVideoTask : public engine::TFFmpeg {
+ protected:
+  void VideoOutput(engine::TOutputStreamState& ost, engine::TInputStreamState& ist, AVFrame* frame) override {
+    if (++pictures_ > 20) throw engine::FFmpegException("Video encoding failed");
+    engine::TFFmpeg::VideoOutput(ost, ist, frame);
+  }
+
+ private:
+  int pictures_ = 0;
+};
+
+class FailingVideoVidrel : public engine::TVidrel {
+ protected:
+  std::unique_ptr<engine::TFFmpeg> CreateTask() override { return std::make_unique<FailingVideoTask>(); }
+};
+
+TEST_P(PipelineControl, AnErrorOfTheVideoPathEndsTheRunWithItsMessage) {
+  const bool pipelined = GetParam();
+  const int threads = ThreadCount();
+  {
+    FailingVideoVidrel vidrel;
+    ASSERT_TRUE(vidrel.LoadMediaLibraries(runtime::ProgramFolder()));
+    const engine_test::ConversionResult result = engine_test::RunConversion(
+        vidrel, TenSeconds(), TestFolder() / (pipelined ? "failed_pipe.avi" : "failed_one.avi"), "",
+        std::string("vcodec=mpeg4\nacodec=mp2") + (pipelined ? "" : "\npipeline=0"));
+    EXPECT_TRUE(result.Terminated);
+    EXPECT_FALSE(result.Finished);
+    EXPECT_TRUE(result.ExceptionRaised);
+    EXPECT_EQ(result.ErrorText, "Video encoding failed");
+  }
+  EXPECT_TRUE(engine_test::WaitServing([&] { return ThreadCount() <= threads; }, std::chrono::seconds(5)))
+      << ThreadCount() << " threads, " << threads << " before";
 }
 
 INSTANTIATE_TEST_SUITE_P(Schedules, PipelineControl, testing::Bool(),
