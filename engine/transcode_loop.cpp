@@ -107,8 +107,13 @@ std::int64_t TCustomFFmpeg::OutputSize() const {
 void TCustomFFmpeg::MainLoop() {
   TRunState& run = *run_;
   const TPendingValues& p = pending_;
-  // Pipelined unless the streams' work depends on one another's progress; the stages stop and are joined
-  // on every way out of here.
+  // Pipelined unless the streams' work depends on one another's progress. On every way out of here the
+  // stages are stopped and joined first (the pipeline's destructor), and only then is the schedule the
+  // task's own again: a stage still running hands its packets to the pipeline, never past it.
+  struct ScheduleReset {
+    TranscodePipeline*& schedule;
+    ~ScheduleReset() { schedule = nullptr; }
+  } schedule_reset{pipeline_};
   std::unique_ptr<TranscodePipeline> pipeline;
   if (const std::string& refusal = schedule_refusal_; refusal.empty()) {
     pipeline = std::make_unique<TranscodePipeline>(*this);
@@ -118,10 +123,6 @@ void TCustomFFmpeg::MainLoop() {
     runtime::Log(this, runtime::llVerbose, "one-thread run: " + refusal);
   }
   pipeline_ = pipeline.get();
-  struct ScheduleReset {
-    TranscodePipeline*& schedule;
-    ~ScheduleReset() { schedule = nullptr; }
-  } schedule_reset{pipeline_};
   run.StartTime = runtime::avutil().av_gettime();
   std::int64_t last_report = run.StartTime;
   int no_packet_count = 0;

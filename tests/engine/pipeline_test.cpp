@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -241,7 +242,7 @@ TEST_P(PipelineControl, PauseHoldsEveryStageAndStopEndsTheRunWithAPlayableOutput
     bool ended = false;
     bool finished = true;
     bool failed = true;
-    int progress = 0;
+    std::atomic<int> progress{0};  // the handler may run on the task's thread
     vidrel.SetOnProgress([&](engine::TCustomVidrel&, engine::PProgressInfo) { ++progress; });
     vidrel.SetOnTerminate([&](engine::TCustomVidrel&, const engine::TTerminateInfo& info) {
       std::lock_guard lock(mutex);
