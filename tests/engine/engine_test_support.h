@@ -120,16 +120,16 @@ inline bool WaitServing(const std::function<bool()>& condition,
   return true;
 }
 
-// Lines the engine logged while a test ran.
+// Lines the engine logged while a test ran: warnings and errors, or down to the level given.
 class LogCapture {
  public:
-  LogCapture() {
+  explicit LogCapture(runtime::TLogLevel lowest = runtime::llWarning) {
     runtime::Logger().SetTriggerEventInMainThread(false);
-    runtime::Logger().SetOnLog(
-        [this](const runtime::LogSource*, std::uint32_t, runtime::TLogLevel level, const std::string& line) {
-          std::lock_guard lock(mutex_);
-          if (level <= runtime::llWarning) lines_ += line + "\n";
-        });
+    runtime::Logger().SetOnLog([this, lowest](const runtime::LogSource*, std::uint32_t,
+                                              runtime::TLogLevel level, const std::string& line) {
+      std::lock_guard lock(mutex_);
+      if (level <= lowest) lines_ += line + "\n";
+    });
   }
   ~LogCapture() { runtime::Logger().SetOnLog(nullptr); }
   std::string Lines() const {

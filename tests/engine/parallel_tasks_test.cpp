@@ -6,6 +6,7 @@
 #include <set>
 
 #include "engine_test_support.h"
+#include "support/thread_count.h"
 #include "support/media_fixtures.h"
 
 namespace engine_test {
@@ -13,13 +14,7 @@ namespace {
 
 using engine::TTerminateInfo;
 
-// The threads of this process that are alive now.
-int LiveThreads() {
-  int count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
-    ++count;
-  return count;
-}
+using test_threads::LiveThreads;
 
 // Tasks that really convert: the component without a scripted task.
 class ParallelConversions : public ::testing::Test {

@@ -2,7 +2,6 @@
 // same packets, checksum for checksum as the ffmpeg tool's framemd5 lists them, over the deterministic
 // encoders of the catalogue and the frame-rate, drift and start settings; jobs with limits keep the
 // one-thread schedule. Errors of the writer end both runs alike.
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,6 +19,7 @@
 #include "engine/ffmpeg_exception.h"
 #include "engine_test_support.h"
 #include "support/media_fixtures.h"
+#include "support/thread_count.h"
 
 namespace {
 
@@ -30,29 +30,6 @@ struct Job {
   const char* Extension;
   const char* Options;
   bool Pipelined;  // the default run takes the pipelined schedule
-};
-
-// What the engine said about its schedule while a run went.
-class ScheduleLog {
- public:
-  ScheduleLog() {
-    runtime::Logger().SetTriggerEventInMainThread(false);
-    runtime::Logger().SetOnLog(
-        [this](const runtime::LogSource*, std::uint32_t, runtime::TLogLevel, const std::string& line) {
-          std::lock_guard lock(mutex_);
-          if (line.find("run: ") != std::string::npos || line.find("stage of stream") != std::string::npos)
-            lines_ += line + "\n";
-        });
-  }
-  ~ScheduleLog() { runtime::Logger().SetOnLog(nullptr); }
-  std::string Lines() const {
-    std::lock_guard lock(mutex_);
-    return lines_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::string lines_;
 };
 
 // The packets of every stream: "stream, dts, pts, duration, size, checksum" lines.
@@ -95,7 +72,7 @@ TEST_P(PipelineEquality, WritesTheSamePacketsAsTheOneThreadRun) {
   for (const bool pipeline : {false, true}) {
     engine::TVidrel vidrel;
     ASSERT_TRUE(vidrel.LoadMediaLibraries(runtime::ProgramFolder()));
-    const ScheduleLog log;
+    const engine_test::LogCapture log(runtime::llVerbose);
     const engine_test::ConversionResult result =
         engine_test::RunConversion(vidrel, media_test::H264AacMp4(), pipeline ? pipelined : one_thread, "",
                                    std::string(job.Options) + (pipeline ? "" : "\npipeline=0"));
@@ -196,14 +173,7 @@ std::filesystem::path TenSeconds() {
       "-ac 2 -c:v libx264 -preset ultrafast -g 25 -c:a aac -b:a 96k -shortest");
 }
 
-int ThreadCount() {
-  int count = 0;
-  DIR* tasks = ::opendir("/proc/self/task");
-  while (const dirent* entry = ::readdir(tasks))
-    count += entry->d_name[0] != '.';
-  ::closedir(tasks);
-  return count;
-}
+using test_threads::LiveThreads;
 
 // The video path slowed down, so that the queues before it fill and the reader waits for room.
 class SlowVideoTask : public engine::TFFmpeg {
@@ -233,7 +203,7 @@ TEST_P(PipelineControl, PauseHoldsEveryStageAndStopEndsTheRunWithAPlayableOutput
   const bool pipelined = GetParam();
   const std::filesystem::path output = TestFolder() / (pipelined ? "stopped_pipe.avi" : "stopped_one.avi");
   const std::filesystem::path input = TenSeconds();
-  const int threads = ThreadCount();
+  const int threads = LiveThreads();
   {
     SlowVideoVidrel vidrel;
     ASSERT_TRUE(vidrel.LoadMediaLibraries(runtime::ProgramFolder()));
@@ -286,8 +256,8 @@ TEST_P(PipelineControl, PauseHoldsEveryStageAndStopEndsTheRunWithAPlayableOutput
       media_test::RunCommand("ffmpeg -nostdin -v error -i " + media_test::Quoted(output) + " -f null - 2>&1");
   EXPECT_EQ(decoded.Status, 0) << decoded.Output;
   EXPECT_TRUE(decoded.Output.empty()) << decoded.Output;
-  EXPECT_TRUE(engine_test::WaitServing([&] { return ThreadCount() <= threads; }, std::chrono::seconds(5)))
-      << ThreadCount() << " threads, " << threads << " before";
+  EXPECT_TRUE(engine_test::WaitServing([&] { return LiveThreads() <= threads; }, std::chrono::seconds(5)))
+      << LiveThreads() << " threads, " << threads << " before";
 }
 
 // A full disk under the writer: both schedules end the run with the same failure.
@@ -324,7 +294,7 @@ class FailingVideoVidrel : public engine::TVidrel {
 
 TEST_P(PipelineControl, AnErrorOfTheVideoPathEndsTheRunWithItsMessage) {
   const bool pipelined = GetParam();
-  const int threads = ThreadCount();
+  const int threads = LiveThreads();
   {
     FailingVideoVidrel vidrel;
     ASSERT_TRUE(vidrel.LoadMediaLibraries(runtime::ProgramFolder()));
@@ -336,8 +306,8 @@ TEST_P(PipelineControl, AnErrorOfTheVideoPathEndsTheRunWithItsMessage) {
     EXPECT_TRUE(result.ExceptionRaised);
     EXPECT_EQ(result.ErrorText, "Video encoding failed");
   }
-  EXPECT_TRUE(engine_test::WaitServing([&] { return ThreadCount() <= threads; }, std::chrono::seconds(5)))
-      << ThreadCount() << " threads, " << threads << " before";
+  EXPECT_TRUE(engine_test::WaitServing([&] { return LiveThreads() <= threads; }, std::chrono::seconds(5)))
+      << LiveThreads() << " threads, " << threads << " before";
 }
 
 INSTANTIATE_TEST_SUITE_P(Schedules, PipelineControl, testing::Bool(),

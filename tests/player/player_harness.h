@@ -3,7 +3,6 @@
 // the last picture).
 #pragma once
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -28,6 +27,7 @@
 #include "runtime/logger.h"
 #include "runtime/main_thread.h"
 #include "support/media_fixtures.h"
+#include "support/thread_count.h"
 
 namespace player_test {
 
@@ -61,14 +61,7 @@ inline std::filesystem::path FlashBeepFile() {
       "-ac 2 -c:v mpeg4 -q:v 5 -g 1 -c:a pcm_s16le");
 }
 
-inline int ThreadCount() {
-  int count = 0;
-  DIR* tasks = ::opendir("/proc/self/task");
-  while (const dirent* entry = ::readdir(tasks))
-    count += entry->d_name[0] != '.';
-  ::closedir(tasks);
-  return count;
-}
+using test_threads::LiveThreads;
 
 inline const std::filesystem::path& DiskAudioFile() {
   static const std::filesystem::path file =

@@ -227,7 +227,7 @@ TEST_F(PlayerTest, UnplayableFilesFailOpenWithTheirTextAndLeaveNothingRunning) {
   const std::string missing = (folder / "missing.mkv").string();
   EXPECT_FALSE(player_.Open(missing, host_, false));
   EXPECT_EQ(player_.LastErrorText(), runtime::OpenErrorText(missing, AVERROR(ENOENT)));
-  const int threads = ThreadCount();
+  const int threads = LiveThreads();
   for (const BadFile& bad : files) {
     const std::filesystem::path file = test_files::MakeFile(folder / bad.Name, bad.Bytes);
     EXPECT_FALSE(player_.Open(file.string(), host_, false)) << bad.Name;
@@ -235,7 +235,7 @@ TEST_F(PlayerTest, UnplayableFilesFailOpenWithTheirTextAndLeaveNothingRunning) {
     EXPECT_FALSE(player_.IsOpen()) << bad.Name;
   }
   Serve(100);
-  EXPECT_LE(ThreadCount(), threads);
+  EXPECT_LE(LiveThreads(), threads);
   std::lock_guard lock(mutex_);
   EXPECT_TRUE(states_.empty());
 }
@@ -303,7 +303,7 @@ TEST_F(PlayerTest, ANamedPipeThatNeverAnswersHoldsNeitherOpenNorStopUp) {
     std::filesystem::remove(pipe);
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0) << pipe;
   }
-  const int threads = ThreadCount();
+  const int threads = LiveThreads();
   player_.OpenTimeout = 500;
   Clock::time_point start = Clock::now();
   EXPECT_FALSE(player_.Open(silent.string(), host_, false));
@@ -336,7 +336,7 @@ TEST_F(PlayerTest, ANamedPipeThatNeverAnswersHoldsNeitherOpenNorStopUp) {
   release_writer.Set();
   writer.join();
   Serve(200);
-  EXPECT_LE(ThreadCount(), threads);
+  EXPECT_LE(LiveThreads(), threads);
 }
 
 TEST_F(PlayerTest, ManyOpenPlayStopCyclesLeaveNoThreadBehind) {
@@ -345,7 +345,7 @@ TEST_F(PlayerTest, ManyOpenPlayStopCyclesLeaveNoThreadBehind) {
   Serve(200);
   player_.Stop(true);
   Serve(100);
-  const int threads = ThreadCount();
+  const int threads = LiveThreads();
   for (int cycle = 0; cycle < 100; ++cycle) {
     ASSERT_TRUE(player_.Open(file, host_, cycle % 5 == 4)) << cycle << ": " << player_.LastErrorText();
     Serve(200);
@@ -354,7 +354,7 @@ TEST_F(PlayerTest, ManyOpenPlayStopCyclesLeaveNoThreadBehind) {
   }
   player_.Stop(true);
   Serve(200);
-  EXPECT_LE(ThreadCount(), threads);
+  EXPECT_LE(LiveThreads(), threads);
   EXPECT_FALSE(player_.IsOpen());
 }
 
