@@ -2,8 +2,8 @@
 # The preview player under Xvfb against the ffplay tool: (1) from the Open call to the first picture on screen,
 # N rounds (default 10); (2) the CPU time of playing 10 s of a 720p25 H.264 + AAC clip with sound, M rounds
 # (default 5), against ffplay playing the same 10 s in a window of the same size. Both at 255x137 and 640x360.
-# Part 1 prepares the display 1 s before the first Open, as the window does once its preview is shown, and
-# also measures a first Open without that ("not prepared").
+# The first-picture runs (--part 1) prepare the display 1 s before the first Open, as the window does once its
+# preview is shown, and also measure a first Open without that ("not prepared").
 # Usage: bench/player.sh [--rounds N] [--cpu-rounds M] [--part 1|2] [BUILD_FOLDER]
 # BUILD_FOLDER (default build/) is configured with the tests, where the preview_player program is made.
 # shellcheck disable=SC2317 # the functions run through retry and the EXIT trap
@@ -25,7 +25,7 @@ while [[ $# -gt 0 ]]; do
     --part)
       [[ $# -ge 2 && $2 =~ ^[12]$ ]] || { echo "$usage" >&2; exit 2; }
       parts=$2; shift 2 ;;
-    -h|--help) sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "$usage" >&2; exit 2 ;;
     *) [[ -z $build ]] || { echo "$usage" >&2; exit 2; }
        build=$1; shift ;;
@@ -104,7 +104,7 @@ disk_audio=$measures/disk_audio.raw
 export SDL_DISKAUDIOFILE=$disk_audio
 
 sizes=("255 137" "640 360")
-# The runs of part 1 write their figures to $measures/line. ours_first WIDTH HEIGHT [prepared]
+# The first-picture runs write their figures to $measures/line. ours_first WIDTH HEIGHT [prepared]
 ours_first() {
   "$program" first-picture "$colour_clip" "$1" "$2" "$colour" ${3:+"$3"} >"$measures/line" \
     2>"$measures/stderr"

@@ -303,8 +303,10 @@ class TCustomFFmpeg : public runtime::LogSource {
 
   // The run's tables; the worker's only while it runs.
   std::unique_ptr<TRunState> run_;
-  int video_frame_counter_ = 0;            // video frames decoded, numbering the hook and preview frames
-  TranscodePipeline* pipeline_ = nullptr;  // the run's stages when it is pipelined (the task's thread)
+  int video_frame_counter_ = 0;  // video frames decoded, numbering the hook and preview frames
+  // The run's stages when it is pipelined: set by the task's thread before any frame reaches a stage, and
+  // cleared once every stage is joined; the stages read it in between.
+  TranscodePipeline* pipeline_ = nullptr;
   std::string schedule_refusal_ = "not set up";  // why the run keeps one thread; empty: it is pipelined
   std::vector<std::uint8_t> subtitle_buffer_;    // encoded subtitles, allocated on first use
 

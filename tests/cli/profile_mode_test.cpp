@@ -184,12 +184,17 @@ TEST(ProfileMode, RefusesAChoiceWithStatusTwoAndNothingOnStdout) {
   EXPECT_NE(run.Err.find("\"176x144\""), std::string::npos) << run.Err;
 }
 
+// A minute of video with sound: long enough to be stopped in the middle.
+std::filesystem::path LongClip() {
+  return media_test::Fixture(
+      "long_clip.mp4",
+      "-f lavfi -i testsrc=size=320x240:rate=25:duration=60 -f lavfi -i sine=duration=60 "
+      "-c:v mpeg4 -q:v 5 -c:a aac -shortest");
+}
+
 TEST(ProfileMode, CtrlCStopsTheRunningConversionAndClosesItsOutput) {
   const std::filesystem::path folder = engine_test::TestFolder();
-  const std::filesystem::path source =
-      media_test::Fixture("long_clip.mp4",
-                          "-f lavfi -i testsrc=size=320x240:rate=25:duration=60 -f lavfi -i sine=duration=60 "
-                          "-c:v mpeg4 -q:v 5 -c:a aac -shortest");
+  const std::filesystem::path source = LongClip();
   ASSERT_FALSE(source.empty());
   // Once the first progress line is out, one SIGINT.
   const media_test::CommandResult result =
@@ -286,10 +291,7 @@ TEST(ProfileMode, JobsConvertSeveralFilesAtOnceWithTheSameSummary) {
 
 TEST(ProfileMode, CtrlCStopsEveryRunningJobAndSkipsTheRest) {
   const std::filesystem::path folder = engine_test::TestFolder();
-  const std::filesystem::path source =
-      media_test::Fixture("long_clip.mp4",
-                          "-f lavfi -i testsrc=size=320x240:rate=25:duration=60 -f lavfi -i sine=duration=60 "
-                          "-c:v mpeg4 -q:v 5 -c:a aac -shortest");
+  const std::filesystem::path source = LongClip();
   ASSERT_FALSE(source.empty());
   const std::filesystem::path errors = folder / "stderr.txt";
   // Once both running files have reported progress, one SIGINT.

@@ -310,6 +310,46 @@ TEST_P(PipelineControl, AnErrorOfTheVideoPathEndsTheRunWithItsMessage) {
       << LiveThreads() << " threads, " << threads << " before";
 }
 
+// Motion JPEG in AVI whose pictures from 40 % on are zeros for five chunks: the decoder finds no picture in
+// them, an error that "xerror" makes end the run.
+std::filesystem::path BrokenPictures() {
+  const std::filesystem::path whole = media_test::Fixture(
+      "pipeline_mjpeg.avi",
+      "-f lavfi -i testsrc=size=160x120:rate=25:duration=4 -f lavfi -i sine=duration=4 -c:v mjpeg -q:v 5 "
+      "-c:a pcm_s16le");
+  std::string bytes(std::filesystem::file_size(whole), '\0');
+  std::ifstream(whole, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::size_t at = bytes.find("00dc", bytes.size() * 2 / 5);
+  for (int chunk = 0; chunk < 5 && at != std::string::npos && at + 8 <= bytes.size(); ++chunk) {
+    std::uint32_t size = 0;
+    for (int index = 3; index >= 0; --index)
+      size = (size << 8) | static_cast<unsigned char>(bytes[at + 4 + static_cast<std::size_t>(index)]);
+    const std::size_t end = std::min(bytes.size(), at + 8 + size);
+    std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(at + 8),
+              bytes.begin() + static_cast<std::ptrdiff_t>(end), '\0');
+    at = bytes.find("00dc", end);
+  }
+  return media_test::WrittenFixture("pipeline_mjpeg_broken.avi", bytes);
+}
+
+TEST_P(PipelineControl, ADecodingErrorEndsTheRunWithItsMessage) {
+  const bool pipelined = GetParam();
+  const int threads = LiveThreads();
+  {
+    engine::TVidrel vidrel;
+    ASSERT_TRUE(vidrel.LoadMediaLibraries(runtime::ProgramFolder()));
+    const engine_test::ConversionResult result = engine_test::RunConversion(
+        vidrel, BrokenPictures(), TestFolder() / "broken.avi", "",
+        std::string("vcodec=mpeg4\nacodec=mp2\nxerror=1") + (pipelined ? "" : "\npipeline=0"));
+    EXPECT_TRUE(result.Terminated);
+    EXPECT_FALSE(result.Finished);
+    EXPECT_TRUE(result.ExceptionRaised);
+    EXPECT_EQ(result.ErrorText, "Error while decoding stream #0.0 (Video)");
+  }
+  EXPECT_TRUE(engine_test::WaitServing([&] { return LiveThreads() <= threads; }, std::chrono::seconds(5)))
+      << LiveThreads() << " threads, " << threads << " before";
+}
+
 INSTANTIATE_TEST_SUITE_P(Schedules, PipelineControl, testing::Bool(),
                          [](const testing::TestParamInfo<bool>& schedule) {
                            return std::string(schedule.param ? "Pipelined" : "OneThread");
