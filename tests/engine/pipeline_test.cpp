@@ -106,7 +106,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Job{"AudioDrift", "avi", "vcodec=mpeg4\nacodec=mp2\nasync=100", true},
                     Job{"StartLater", "mp4", "vcodec=mpeg4\nacodec=aac\nss=1", true},
                     Job{"TimeLimit", "mp4", "vcodec=mpeg4\nacodec=aac\nt=1.5", false},
-                    Job{"FrameLimit", "avi", "vcodec=mpeg4\nacodec=mp2\nvframes=30", false}),
+                    Job{"FrameLimit", "avi", "vcodec=mpeg4\nacodec=mp2\nvframes=30", false},
+                    Job{"SizeLimit", "avi", "vcodec=mpeg4\nacodec=mp2\nfs=150000", false}),
     [](const testing::TestParamInfo<Job>& job) { return std::string(job.param.Name); });
 
 // Two passes, and a picture hook with deinterlacing and preview bitmaps on the way: both schedules write the
