@@ -94,6 +94,10 @@ TranscodePipeline::~TranscodePipeline() {
   JoinAll();
 }
 
+TranscodePipeline::OutputStage& TranscodePipeline::StageOf(int output_stream) {
+  return *stages_[static_cast<std::size_t>(stage_of_stream_[static_cast<std::size_t>(output_stream)])];
+}
+
 void TranscodePipeline::SendFrame(int output_stream, const AVFrame* frame, std::int64_t sync_pts,
                                   int decoded_video_frames) {
   FrameItem item;
@@ -102,15 +106,11 @@ void TranscodePipeline::SendFrame(int output_stream, const AVFrame* frame, std::
     throw FFmpegException("av_frame_ref failed");
   item.SyncPts = sync_pts;
   item.DecodedVideoFrames = decoded_video_frames;
-  OutputStage& stage =
-      *stages_[static_cast<std::size_t>(stage_of_stream_[static_cast<std::size_t>(output_stream)])];
-  if (!stage.Input->Push(std::move(item))) RethrowFailure();
+  if (!StageOf(output_stream).Input->Push(std::move(item))) RethrowFailure();
 }
 
 void TranscodePipeline::SendEndOfStream(int output_stream) {
-  OutputStage& stage =
-      *stages_[static_cast<std::size_t>(stage_of_stream_[static_cast<std::size_t>(output_stream)])];
-  if (!stage.Input->Push(FrameItem{})) RethrowFailure();
+  if (!StageOf(output_stream).Input->Push(FrameItem{})) RethrowFailure();
 }
 
 void TranscodePipeline::SendPacket(int output_stream, AVPacket* packet, AVRational time_base) {

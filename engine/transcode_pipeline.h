@@ -69,6 +69,7 @@ class TranscodePipeline {
     double BusySeconds = 0;  // the stage's thread
   };
 
+  OutputStage& StageOf(int output_stream);
   void RunOutputStage(OutputStage& stage);
   void RunWriter();
   void Fail(std::exception_ptr error);

@@ -293,22 +293,32 @@ class FailingVideoVidrel : public engine::TVidrel {
   std::unique_ptr<engine::TFFmpeg> CreateTask() override { return std::make_unique<FailingVideoTask>(); }
 };
 
-TEST_P(PipelineControl, AnErrorOfTheVideoPathEndsTheRunWithItsMessage) {
-  const bool pipelined = GetParam();
+// The run ends as failed with the message, and no thread stays behind once the component is gone.
+template <class Vidrel>
+void ExpectFailureLeavingNoThread(const std::filesystem::path& input, const std::string& options,
+                                  const std::string& message) {
   const int threads = LiveThreads();
   {
-    FailingVideoVidrel vidrel;
+    Vidrel vidrel;
     ASSERT_TRUE(vidrel.LoadMediaLibraries(runtime::ProgramFolder()));
-    const engine_test::ConversionResult result = engine_test::RunConversion(
-        vidrel, TenSeconds(), TestFolder() / (pipelined ? "failed_pipe.avi" : "failed_one.avi"), "",
-        std::string("vcodec=mpeg4\nacodec=mp2") + (pipelined ? "" : "\npipeline=0"));
+    const engine_test::ConversionResult result =
+        engine_test::RunConversion(vidrel, input, TestFolder() / "failed.avi", "", options);
     EXPECT_TRUE(result.Terminated);
     EXPECT_FALSE(result.Finished);
     EXPECT_TRUE(result.ExceptionRaised);
-    EXPECT_EQ(result.ErrorText, "Video encoding failed");
+    EXPECT_EQ(result.ErrorText, message);
   }
   EXPECT_TRUE(engine_test::WaitServing([&] { return LiveThreads() <= threads; }, std::chrono::seconds(5)))
       << LiveThreads() << " threads, " << threads << " before";
+}
+
+std::string Scheduled(const std::string& options, bool pipelined) {
+  return options + (pipelined ? "" : "\npipeline=0");
+}
+
+TEST_P(PipelineControl, AnErrorOfTheVideoPathEndsTheRunWithItsMessage) {
+  ExpectFailureLeavingNoThread<FailingVideoVidrel>(
+      TenSeconds(), Scheduled("vcodec=mpeg4\nacodec=mp2", GetParam()), "Video encoding failed");
 }
 
 // Motion JPEG in AVI whose pictures from 40 % on are zeros for five chunks: the decoder finds no picture in
@@ -334,21 +344,9 @@ std::filesystem::path BrokenPictures() {
 }
 
 TEST_P(PipelineControl, ADecodingErrorEndsTheRunWithItsMessage) {
-  const bool pipelined = GetParam();
-  const int threads = LiveThreads();
-  {
-    engine::TVidrel vidrel;
-    ASSERT_TRUE(vidrel.LoadMediaLibraries(runtime::ProgramFolder()));
-    const engine_test::ConversionResult result = engine_test::RunConversion(
-        vidrel, BrokenPictures(), TestFolder() / "broken.avi", "",
-        std::string("vcodec=mpeg4\nacodec=mp2\nxerror=1") + (pipelined ? "" : "\npipeline=0"));
-    EXPECT_TRUE(result.Terminated);
-    EXPECT_FALSE(result.Finished);
-    EXPECT_TRUE(result.ExceptionRaised);
-    EXPECT_EQ(result.ErrorText, "Error while decoding stream #0.0 (Video)");
-  }
-  EXPECT_TRUE(engine_test::WaitServing([&] { return LiveThreads() <= threads; }, std::chrono::seconds(5)))
-      << LiveThreads() << " threads, " << threads << " before";
+  ExpectFailureLeavingNoThread<engine::TVidrel>(BrokenPictures(),
+                                                Scheduled("vcodec=mpeg4\nacodec=mp2\nxerror=1", GetParam()),
+                                                "Error while decoding stream #0.0 (Video)");
 }
 
 INSTANTIATE_TEST_SUITE_P(Schedules, PipelineControl, testing::Bool(),
