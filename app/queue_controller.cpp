@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <cmath>
 #include <exception>
+#include <utility>
 
 #include "app/dialogs.h"
 #include "app/job_logs.h"
@@ -131,6 +132,7 @@ void QueueController::StartJob(int row) {
     start.FailureText = error.what();
   }
   if (start.Started) {
+    expected_output_ = std::move(start.Expected);
     notifications_pending_ = 2;
     job_clock_.start();
     return;
@@ -191,10 +193,17 @@ void QueueController::VidrelTerminate(const engine::TTerminateInfo& info) {
   if (info.TaskIndex < 0) return;
   if (info.ExceptionRaised) {
     ShowRowOutcome(QStringLiteral("Fail"), QString::fromStdString(info.ExceptionMessage));
-  } else {
-    ShowRowOutcome(user_stopped_ ? QStringLiteral("Abort") : QStringLiteral("Done"), {});
+    return;
   }
-  if (!info.ExceptionRaised && !user_stopped_) files_.SetText(current_item_, kColumnTimeRemaining, {});
+  if (user_stopped_) {
+    ShowRowOutcome(QStringLiteral("Abort"), {});
+    return;
+  }
+  // Only an output that reads back as what the job asked for is done.
+  const std::string problem = profiles::CheckOutput(vidrel_.Probe(), expected_output_);
+  ShowRowOutcome(problem.empty() ? QStringLiteral("Done") : QStringLiteral("Fail"),
+                 QString::fromStdString(problem));
+  files_.SetText(current_item_, kColumnTimeRemaining, {});
 }
 
 void QueueController::VidrelPreviewBitmap(const engine::TPreviewInfo& info) {

@@ -10,6 +10,7 @@
 
 #include "app/file_list_model.h"
 #include "engine/vidrel.h"
+#include "profiles/output_check.h"
 #include "profiles/window_choices.h"
 
 namespace app {
@@ -87,8 +88,9 @@ class QueueController final : public QObject {
   FileListModel& files_;
   engine::TVidrel& vidrel_;
   JobLogs* logs_;
-  QTimer timer_;                           // Timer1
-  engine::TOutputOptions output_options_;  // lives as long as the job that uses it
+  QTimer timer_;                                 // Timer1
+  engine::TOutputOptions output_options_;        // lives as long as the job that uses it
+  profiles::OutputExpectation expected_output_;  // what the running job's output must be
 
   bool converting_ = false;
   bool job_active_ = false;

@@ -89,7 +89,8 @@ struct Lane {
   JobProgress Progress;                  // declared before the engine: its workers report into it
   engine::TOutputOptions OutputOptions;  // lives as long as the job that uses it
   engine::TVidrel Vidrel;
-  std::optional<std::size_t> File;  // the file it converts now
+  std::optional<std::size_t> File;       // the file it converts now
+  profiles::OutputExpectation Expected;  // what that file's output must be
 };
 
 std::string OutputShown(const std::string& output_path) {
@@ -157,6 +158,10 @@ int RunProfileMode(const ProfileRequest& request) {
 
   // Starts the next file that starts at all on the lane; false when none is left.
   std::size_t next_file = 0;
+  const auto report_failure = [&](std::size_t at, const std::string& reason) {
+    board.Print("[" + std::to_string(at + 1) + "/" + std::to_string(sources.size()) + "] " +
+                sources[at].Path + ": Fail: " + reason);
+  };
   const auto start_next = [&](Lane& lane) {
     while (next_file < sources.size()) {
       const std::size_t at = next_file++;
@@ -166,14 +171,14 @@ int RunProfileMode(const ProfileRequest& request) {
       result.Output = OutputShown(start.OutputPath);
       if (start.Started) {
         lane.File = at;
+        lane.Expected = start.Expected;
         lane.Progress.Start(at + 1, sources.size(), sources[at].Path, start.OutputPath,
                             JobProgress::Clock::now());
         return true;
       }
       result.Result = "Fail";
       result.Reason = Failure(start.FailureText).ErrorText;
-      board.Print("[" + std::to_string(at + 1) + "/" + std::to_string(sources.size()) + "] " +
-                  sources[at].Path + ": Fail: " + result.Reason);
+      report_failure(at, result.Reason);
     }
     return false;
   };
@@ -200,11 +205,15 @@ int RunProfileMode(const ProfileRequest& request) {
       lane.Progress.Finish();
       const RunResult run = OutcomeOf(waiter.TaskOutcome(at));
       waiter.Reset(at);
-      FileResult& result = results[*lane.File];
+      const std::size_t file = *lane.File;
+      FileResult& result = results[file];
       lane.File.reset();
       switch (run.Kind) {
         case Outcome::kDone:
-          result.Result = "Done";
+          // Only an output that reads back as what the job asked for is done.
+          result.Reason = profiles::CheckOutput(lane.Vidrel.Probe(), lane.Expected);
+          result.Result = result.Reason.empty() ? "Done" : "Fail";
+          if (!result.Reason.empty()) report_failure(file, result.Reason);
           break;
         case Outcome::kFailed:
           result.Result = "Fail";

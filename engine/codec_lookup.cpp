@@ -22,4 +22,15 @@ CodecLookup LookupCodec(const std::optional<std::string>& name, AVMediaType kind
   return result;
 }
 
+bool UsesOwnAmrNbEncoder(const std::string& name) {
+  return (name == "libopencore_amrnb" || name == "libamr_nb") &&
+         runtime::avcodec().avcodec_find_encoder_by_name(name.c_str()) == nullptr;
+}
+
+AVCodecID EncodedCodec(const std::string& name, AVMediaType kind) {
+  if (kind == AVMEDIA_TYPE_AUDIO && UsesOwnAmrNbEncoder(name)) return AV_CODEC_ID_AMR_NB;
+  const CodecLookup lookup = LookupCodec(name, kind, true);
+  return lookup.Codec != nullptr ? lookup.Codec->id : AV_CODEC_ID_NONE;
+}
+
 }  // namespace engine

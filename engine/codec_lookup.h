@@ -20,4 +20,12 @@ struct CodecLookup {
 // another kind gives "Invalid encoder type 'x'".
 CodecLookup LookupCodec(const std::optional<std::string>& name, AVMediaType kind, bool encoder);
 
+// Whether an audio encoder name asks for the AMR-NB encoder the engine brings itself: this library
+// generation has no encoder of that name.
+bool UsesOwnAmrNbEncoder(const std::string& name);
+
+// The codec that the named encoder of kind writes, the engine's own AMR-NB encoder included;
+// AV_CODEC_ID_NONE when the name names no such encoder.
+AVCodecID EncodedCodec(const std::string& name, AVMediaType kind);
+
 }  // namespace engine

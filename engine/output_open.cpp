@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
+#include <system_error>
 
 #include "engine/ffmpeg_exception.h"
 #include "engine/task.h"
@@ -187,6 +189,8 @@ int TCustomFFmpeg::OpenOutput(const std::string& file_name, bool join) {
   }
 
   if (output.WritesFile) {
+    std::error_code status_error;
+    output.CreatedByTask = !std::filesystem::exists(std::filesystem::symlink_status(file_name, status_error));
     int error = 0;
     output.Io = runtime::OpenFileIo(file_name, AVIO_FLAG_WRITE, &error);
     if (output.Io == nullptr) {

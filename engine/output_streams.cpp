@@ -151,9 +151,8 @@ void TCustomFFmpeg::NewStream(OutputFile& output, AVMediaType kind) {
   setup.StreamCopy = stream_copy;
   AVCodecID codec_id = AV_CODEC_ID_NONE;
   const AVCodec* encoder = nullptr;
-  const bool external_amr = !stream_copy && kind == AVMEDIA_TYPE_AUDIO && codec_name &&
-                            (*codec_name == "libopencore_amrnb" || *codec_name == "libamr_nb") &&
-                            runtime::avcodec().avcodec_find_encoder_by_name(codec_name->c_str()) == nullptr;
+  const bool external_amr =
+      !stream_copy && kind == AVMEDIA_TYPE_AUDIO && codec_name && UsesOwnAmrNbEncoder(*codec_name);
   if (external_amr) {
     // This generation's libavcodec has no AMR-NB encoder; the engine encodes it through libopencore-amrnb.
     setup.ExternalAmrNb = true;

@@ -207,16 +207,21 @@ void TCustomFFmpeg::Release() {
         stream.Encoder.reset();
     }
   }
-  // Each output's muxer goes before its file is closed; an output that received nothing is then removed
-  // rather than left behind as an empty file.
+  // Each output's muxer goes before its file is closed. A file the task created is then removed when the run
+  // failed, because a file without its trailer looks like a result and plays like none; and when it received
+  // nothing, rather than left behind empty. A stopped run keeps its output, closed with its trailer, and a
+  // file that was there before the task is never removed.
+  const bool failed = exception_raised_;
   for (OutputFile& output : output_files_) {
     output.Format.reset();
     output.Io.reset();
-    if (!output.WritesFile) continue;
+    if (!output.WritesFile || !output.CreatedByTask) continue;
     std::error_code error;
-    if (std::filesystem::is_regular_file(output.FileName, error) &&
-        std::filesystem::file_size(output.FileName, error) == 0 && !error) {
-      std::filesystem::remove(output.FileName, error);
+    if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(output.FileName, error))) continue;
+    const bool empty = std::filesystem::file_size(output.FileName, error) == 0 && !error;
+    if (!failed && !empty) continue;
+    if (std::filesystem::remove(output.FileName, error) && failed && !empty) {
+      runtime::Log(this, runtime::llInfo, "Removed the incomplete output '" + output.FileName + "'");
     }
   }
   output_files_.clear();

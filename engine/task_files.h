@@ -50,6 +50,8 @@ struct OutputStreamSetup {
 struct OutputFile {
   std::string FileName;
   bool WritesFile = true;  // false for formats that write no file of their own
+  // Nothing was at the name before the task opened it; only such a file is ever removed again.
+  bool CreatedByTask = false;
   // Our file layer's writer; declared before Format so that the muxer is gone before the file closes.
   runtime::FileIoPtr Io;
   runtime::FormatContextPtr Format;

@@ -619,7 +619,8 @@ void TCustomFFmpeg::WriteHeaders() {
           runtime::TextFormat("Could not write header for output file #%d (incorrect codec parameters ?)",
                               static_cast<int>(file));
       runtime::Log(this, runtime::llError, message);
-      throw FFmpegException(message);
+      // The library's reason goes with it: a full disk is no matter of codec parameters.
+      throw FFmpegException(message + ": " + runtime::LibraryErrorText(written));
     }
     output.HeaderWritten = true;
     // Muxer options the muxer did not take would otherwise vanish without a word.

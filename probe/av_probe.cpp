@@ -1,5 +1,6 @@
 #include "probe/av_probe.h"
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <limits>
@@ -307,6 +308,10 @@ bool TCustomAVProbe::GetStreamSummary(int index, TStreamSummary& summary) {
   const AVCodecParameters& parameters = *stream->codecpar;
   summary.Kind = runtime::StreamKindName(parameters.codec_type);
   summary.CodecName = DecoderName(*stream);
+  if (const AVCodecDescriptor* descriptor = runtime::avcodec().avcodec_descriptor_get(parameters.codec_id)) {
+    summary.CodecId = descriptor->name;
+  }
+  summary.DurationUS = Microseconds(stream->duration, stream->time_base);
   summary.BitRate = Clamped(parameters.bit_rate);
   if (parameters.codec_type == AVMEDIA_TYPE_VIDEO) {
     summary.Width = parameters.width;
@@ -318,6 +323,34 @@ bool TCustomAVProbe::GetStreamSummary(int index, TStreamSummary& summary) {
     summary.Channels = parameters.ch_layout.nb_channels;
   }
   return true;
+}
+
+std::optional<std::int64_t> TCustomAVProbe::MeasureDuration(std::chrono::milliseconds budget) {
+  if (context_ == nullptr) return std::nullopt;
+  if (context_->duration != AV_NOPTS_VALUE &&
+      context_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
+    return context_->duration;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + budget;
+  runtime::PacketPtr packet(runtime::avcodec().av_packet_alloc());
+  if (packet == nullptr) return std::nullopt;
+  const std::int64_t start = context_->start_time == AV_NOPTS_VALUE ? 0 : context_->start_time;
+  std::int64_t end = 0;
+  int status = 0;
+  while ((status = runtime::avformat().av_read_frame(context_, packet.get())) >= 0) {
+    const AVStream* stream = context_->streams[packet->stream_index];
+    const std::int64_t time = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    if (time != AV_NOPTS_VALUE) {
+      const std::int64_t packet_end =
+          Microseconds(time + std::max<std::int64_t>(packet->duration, 0), stream->time_base);
+      end = std::max(end, packet_end - start);
+    }
+    runtime::avcodec().av_packet_unref(packet.get());
+    if (std::chrono::steady_clock::now() > deadline) return std::nullopt;
+  }
+  // Only the end of the file ends the reading; a read error leaves the length unknown.
+  if (status != AVERROR_EOF) return std::nullopt;
+  return end;
 }
 
 }  // namespace probe

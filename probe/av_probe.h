@@ -3,7 +3,9 @@
 // the container, or is attached to a container another part opened and never closes it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "runtime/file_io.h"
@@ -47,8 +49,10 @@ struct TVideoStreamInfo {
 
 // Any stream in brief, for listing what a file holds.
 struct TStreamSummary {
-  std::string Kind;       // runtime::StreamKindName: "Video", "Audio", ...
-  std::string CodecName;  // decoder side, as runtime::CodecNameText gives it
+  std::string Kind;              // runtime::StreamKindName: "Video", "Audio", ...
+  std::string CodecName;         // decoder side, as runtime::CodecNameText gives it
+  std::string CodecId;           // the codec's registered short name ("h264", "mp3"); empty when unknown
+  std::int64_t DurationUS = -1;  // the stream's own length; -1 when the container gives none
   std::int32_t BitRate = -1;
   std::int32_t Width = -1;  // video only
   std::int32_t Height = -1;
@@ -85,6 +89,12 @@ class TCustomAVProbe : public runtime::TFFBaseComponent {
   bool GetVideoStreamInfo(int index, TVideoStreamInfo& info);
   // False (record reset, reason reported) when nothing is open or the index names no stream.
   bool GetStreamSummary(int index, TStreamSummary& summary);
+
+  // How long the open file lasts, in microseconds: the container's duration, unless the container gives
+  // none or the library only estimated it from the bit rate; then the end of the last packet, read through
+  // the whole file (0 when no packet has a time). Nothing when nothing is open, a read fails or reading
+  // takes longer than budget. Call it last: it moves the read position.
+  std::optional<std::int64_t> MeasureDuration(std::chrono::milliseconds budget);
 
   AVFormatContext* FormatContext() const { return context_; }
   bool Owned() const { return owned_format_ != nullptr; }

@@ -1,6 +1,7 @@
 #include "profiles/job_builder.h"
 
 #include <exception>
+#include <utility>
 
 #include "profiles/job_numbers.h"
 #include "profiles/letterbox.h"
@@ -156,6 +157,7 @@ JobStart BuildAndStartJob(engine::TCustomVidrel& vidrel, const WindowChoices& ch
   vidrel.ClearTasks();
   const std::string source_path(runtime::TrimBlanks(source.Path));
   std::string output_path;
+  OutputExpectation expected;
   int task = -1;
   try {
     output_path = OutputPathFor(choices, source_path);
@@ -167,8 +169,9 @@ JobStart BuildAndStartJob(engine::TCustomVidrel& vidrel, const WindowChoices& ch
     if (task < 0) return Failed(output_path, vidrel.LastErrorText());
 
     FillOutputOptions(choices, JobSource{source_path, source.SizeColumn}, vidrel.Probe(), output_options);
-    const std::string nothing_to_convert = NothingToConvertReason(
-        choices, ReadSourceContents(vidrel.Probe(), source_path), source_path, output_options.DisableAudio);
+    const SourceContents contents = ReadSourceContents(vidrel.Probe(), source_path);
+    const std::string nothing_to_convert =
+        NothingToConvertReason(choices, contents, source_path, output_options.DisableAudio);
     if (!nothing_to_convert.empty()) {
       vidrel.ClearTasks();
       return Failed(output_path, nothing_to_convert);
@@ -178,6 +181,7 @@ JobStart BuildAndStartJob(engine::TCustomVidrel& vidrel, const WindowChoices& ch
       vidrel.ClearTasks();
       return failed;
     }
+    expected = ExpectedOutput(output_path, output_options, contents);
   } catch (const std::exception& error) {
     vidrel.ClearTasks();
     return Failed(output_path, error.what());
@@ -194,6 +198,7 @@ JobStart BuildAndStartJob(engine::TCustomVidrel& vidrel, const WindowChoices& ch
   JobStart started;
   started.Started = true;
   started.OutputPath = output_path;
+  started.Expected = std::move(expected);
   return started;
 }
 

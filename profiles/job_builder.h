@@ -6,6 +6,7 @@
 
 #include "engine/engine_records.h"
 #include "engine/vidrel.h"
+#include "profiles/output_check.h"
 #include "profiles/window_choices.h"
 #include "probe/av_probe.h"
 
@@ -33,8 +34,9 @@ void FillOutputOptions(const WindowChoices& choices, const JobSource& source, pr
 
 struct JobStart {
   bool Started = false;
-  std::string OutputPath;   // empty when the job failed before the name was chosen
-  std::string FailureText;  // why it did not start: the engine's LastErrorText or the unreadable choice
+  std::string OutputPath;      // empty when the job failed before the name was chosen
+  std::string FailureText;     // why it did not start: the engine's LastErrorText or the unreadable choice
+  OutputExpectation Expected;  // what the finished output must be (CheckOutput), when it started
 };
 
 // Clears the engine's tasks, adds the source as the one task, sets its output from the choices (into

@@ -12,6 +12,15 @@ SourceContents ReadSourceContents(probe::TCustomAVProbe& probe, const std::strin
   // An album picture is a still that goes with the sound, not a video to convert.
   contents.HasPicture = probe.NonCoverVideoStreamCount() > 0;
   contents.HasSound = probe.AudioStreamCount() > 0;
+  probe::TStreamSummary stream;
+  if (contents.HasPicture && probe.GetStreamSummary(probe.FirstNonCoverVideoStream(), stream)) {
+    contents.PictureLength = stream.DurationUS;
+  }
+  if (contents.HasSound && probe.GetStreamSummary(probe.FirstAudioStream(), stream)) {
+    contents.SoundLength = stream.DurationUS;
+  }
+  probe::TFileStreamInfo file;
+  if (probe.GetFileStreamInfo(file)) contents.Length = file.Duration;
   return contents;
 }
 

@@ -2,6 +2,7 @@
 // convert it with the chosen profile.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "probe/av_probe.h"
@@ -13,6 +14,11 @@ struct SourceContents {
   bool Read = false;        // false: the probe could not read the file; opening it for the job will say why
   bool HasPicture = false;  // a video stream that is more than a cover picture
   bool HasSound = false;
+  // Lengths in microseconds, -1 when unknown: the first picture stream's, the first sound stream's, and
+  // the container's.
+  std::int64_t PictureLength = -1;
+  std::int64_t SoundLength = -1;
+  std::int64_t Length = -1;
 };
 
 // Opens the file with probe, reads which kinds of streams it has and closes it again.

@@ -163,6 +163,23 @@ class TestWindow {
   std::unique_ptr<app::TForm1> window_;
 };
 
+// The outcome each job log of the window's run ends with, oldest first: "Done", "Fail", ...; with_reasons
+// keeps the reason after the word ("Fail: the output has no audio").
+inline QStringList LogOutcomes(const TestFolder& folder, bool with_reasons = false) {
+  QStringList outcomes;
+  const QDir logs(folder.LogFolder());
+  for (const QFileInfo& log : logs.entryInfoList({QStringLiteral("*.log")}, QDir::Files, QDir::Name)) {
+    QFile file(log.absoluteFilePath());
+    if (!file.open(QIODevice::ReadOnly)) continue;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+      if (!line.startsWith("outcome: ")) continue;
+      const QString outcome = QString::fromUtf8(line.mid(9));
+      outcomes << (with_reasons ? outcome : outcome.section(QLatin1Char(':'), 0, 0));
+    }
+  }
+  return outcomes;
+}
+
 // A std::string of the profiles' values, for comparisons that print what they found.
 inline QString S(const std::string& text) {
   return QString::fromStdString(text);
