@@ -50,12 +50,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   host.Height = 48;
   host.PaintFrame = [](const runtime::Bitmap&) {};
   if (!player.Open(file.string(), host, true)) return 0;
-  Serve(40);
+  Serve(20);
   player.TogglePause();
-  Serve(60);
+  Serve(40);
   player.CurrentFrame();
   if (duration > 0) player.Seek(0, duration / 2);
-  Serve(40);
+  Serve(20);
   player.Stop(true);
   return 0;
 }
