@@ -4,6 +4,7 @@
 // quickly; whatever the input holds, the run must end, and cleanly.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -31,28 +32,39 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::filesystem::path folder = fuzz_support::PrivateFolder();
-  const std::filesystem::path input = fuzz_support::WriteInput("conversion-input", data, size);
+  const std::string input = fuzz_support::WriteInput("conversion-input", data, size).string();
   engine::TVidrel vidrel;
   vidrel.SetTriggerEventInMainThread(false);
   if (!vidrel.LoadMediaLibraries({})) std::abort();
+  // TARVELLO_FUZZ_VERBOSE=1 tells how each input's tasks ended, for looking into one input.
+  static const bool verbose = std::getenv("TARVELLO_FUZZ_VERBOSE") != nullptr;
+  if (verbose) {
+    vidrel.SetOnTerminate([](engine::TCustomVidrel&, const engine::TTerminateInfo& info) {
+      if (info.TaskIndex >= 0)
+        std::fprintf(stderr, "task %d ended: finished %d %s\n", info.TaskIndex, info.Finished,
+                     info.ExceptionMessage.c_str());
+    });
+  }
 
-  engine::TInputOptions in;
-  engine::InitInputOptions(in);
-  in.ExtOptions = "threads=1";
-  const int task = vidrel.AddTask(input.string(), &in);
-  if (task < 0) return 0;
-
-  engine::TOutputOptions copy;
-  engine::InitOutputOptions(copy);
-  copy.ExtOptions = "vcodec=copy\nacodec=copy\nt=2\nfs=1000000";
-  const bool copy_set = vidrel.SetOutputFile(task, (folder / CopyContainer(data, size)).string(), &copy);
-
-  engine::TOutputOptions encoded;
-  engine::InitOutputOptions(encoded);
-  encoded.ExtOptions = "vcodec=mpeg4\ns=64x48\nr=10\nacodec=mp2\nar=22050\nac=1\nab=32000\nt=1\nfs=300000";
-  const bool encoded_set = vidrel.SetOutputFile(task, (folder / "encoded.avi").string(), &encoded);
-
-  if (copy_set || encoded_set) vidrel.StartTask(0);  // on this thread, until the all-done notification
+  // Two tasks on the file, so that a container refusing the copied streams leaves the re-encoding to run.
+  const auto add_task = [&](const std::string& output, const char* output_options) {
+    engine::TInputOptions in;
+    engine::InitInputOptions(in);
+    in.ExtOptions = "threads=1";
+    const int task = vidrel.AddTask(input, &in);
+    engine::TOutputOptions out;
+    engine::InitOutputOptions(out);
+    out.ExtOptions = output_options;
+    if (task < 0 || !vidrel.SetOutputFile(task, (folder / output).string(), &out)) {
+      if (verbose) std::fprintf(stderr, "%s: %s\n", output.c_str(), vidrel.LastErrorText().c_str());
+      return false;
+    }
+    return true;
+  };
+  if (!add_task(CopyContainer(data, size), "vcodec=copy\nacodec=copy\nt=2\nfs=1000000")) return 0;
+  add_task("encoded.avi",
+           "vcodec=mpeg4\ns=64x48\nr=10\nacodec=mp2\nar=22050\nac=1\nab=32000\nt=1\nfs=300000");
+  vidrel.StartTask(0);  // one task after the other on this thread, until the all-done notification
   vidrel.ClearTasks();
   return 0;
 }
