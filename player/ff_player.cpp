@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <deque>
 #include <system_error>
 
@@ -487,13 +486,23 @@ const runtime::Bitmap& TCustomPlayer::CurrentFrame(std::int64_t& APTS) {
     return snapshot_.Result();
   }
   runtime::Bitmap& bitmap = snapshot_.Bitmap();
-  bitmap.SetSize(playback->VideoCodec->width, playback->VideoCodec->height);
-  std::memset(bitmap.Pixels(), 0, bitmap.SizeInBytes());  // black until a picture is shown
   if (playback->Shown != nullptr) {
     const AVFrame& frame = *playback->Shown;
     APTS = static_cast<std::int64_t>(std::nearbyint(playback->ShownPts * 1000000.0)) - playback->StartOffset;
     if (!snapshot_.PictureToBitmap(frame.data, frame.linesize, AV_PIX_FMT_YUV420P, frame.width, frame.height))
-      snapshot_.Bitmap().SetSize(0, 0);
+      bitmap.SetSize(0, 0);
+    return snapshot_.Result();
+  }
+  // Black in the stream's size until a picture is shown; a stream that has not told its size yet (or tells
+  // one no bitmap can hold) has no picture at all.
+  const int width = playback->VideoCodec->width;
+  const int height = playback->VideoCodec->height;
+  if (width > 0 && height > 0 && width <= runtime::Bitmap::kMaxDimension &&
+      height <= runtime::Bitmap::kMaxDimension) {
+    bitmap.SetSize(width, height);
+    bitmap.Fill(0);
+  } else {
+    bitmap.SetSize(0, 0);
   }
   return snapshot_.Result();
 }

@@ -42,7 +42,7 @@ TPictureRect FitPicture(int surface_width, int surface_height, double aspect) {
 void DrawWaveform(runtime::Bitmap& bitmap, const std::int16_t* ring, int ring_size, int start, int channels) {
   const int width = bitmap.Width();
   const int height = bitmap.Height();
-  std::memset(bitmap.Pixels(), 0, bitmap.SizeInBytes());
+  bitmap.Fill(0);
   if (channels <= 0 || width <= 0 || height <= 0) return;
   auto white = [&](int x, int y) {
     if (x < 0 || x >= width || y < 0 || y >= height) return;
@@ -241,7 +241,7 @@ void TVideoOutput::ShowPicture(TPlayback& playback) {
     Present(playback, rect, true);
     return;
   }
-  std::memset(surface_.Pixels(), 0, surface_.SizeInBytes());
+  surface_.Fill(0);
   SwsContext* scaler = runtime::swscale().sws_getCachedContext(
       scaler_.release(), frame.width, frame.height, static_cast<AVPixelFormat>(frame.format), rect.Width,
       rect.Height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);

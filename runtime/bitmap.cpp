@@ -1,5 +1,6 @@
 #include "runtime/bitmap.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -34,6 +35,10 @@ void Bitmap::SetSize(int width, int height) {
   width_ = width;
   height_ = height;
   pixels_.assign(static_cast<std::size_t>(Stride()) * static_cast<std::size_t>(height), 0);
+}
+
+void Bitmap::Fill(std::uint8_t value) {
+  std::fill(pixels_.begin(), pixels_.end(), value);
 }
 
 bool Bitmap::SaveBmp(const std::filesystem::path& file, std::string* error) const {

@@ -31,6 +31,9 @@ class Bitmap {
   // A new size: all pixels (and the row padding) become zero, black, unless the size stays the same, which
   // keeps the pixels. Throws std::invalid_argument for a negative size or one above kMaxDimension.
   void SetSize(int width, int height);
+  // Every byte (the pixels and the row padding) becomes value; 0 makes the picture black. An empty bitmap
+  // has nothing to fill.
+  void Fill(std::uint8_t value);
 
   // Row y, 0 at the top; y must be below Height().
   std::uint8_t* ScanLine(int y) { return pixels_.data() + RowOffset(y); }

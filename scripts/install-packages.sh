@@ -15,6 +15,7 @@ test_packages=(
   googletest libgtest-dev libbenchmark-dev
   ffmpeg          # the ffmpeg/ffprobe tools make fixtures and check outputs in tests
   clang-format    # the format check
+  clang-14 libclang-rt-14-dev  # the fuzzers: libFuzzer with the sanitizers
   locales         # locale sources: a test makes a comma-decimal locale with localedef
   xvfb xauth imagemagick xdotool  # the window's end-to-end test and its screenshots
   desktop-file-utils appstream    # the packaging checks

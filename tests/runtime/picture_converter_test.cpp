@@ -1,12 +1,14 @@
 // Decoded pictures into 24-bit bitmaps and back, and bitmaps saved as BMP files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "runtime/bitmap.h"
@@ -280,6 +282,21 @@ TEST(BitmapTest, RowsArePaddedToFourBytes) {
   EXPECT_EQ(copy.ScanLine(1)[2], 1);
   copy.SetSize(4, 2);
   EXPECT_EQ(copy.ScanLine(1)[2], 0);
+}
+
+TEST(BitmapTest, FillSetsEveryByteAndLeavesAnEmptyBitmapAlone) {
+  Bitmap bitmap(3, 2);  // 9 bytes of pixels and 3 of padding per row
+  bitmap.ScanLine(0)[4] = 7;
+  bitmap.Fill(0xAB);
+  EXPECT_EQ(std::count(bitmap.Pixels(), bitmap.Pixels() + bitmap.SizeInBytes(), 0xAB), 24);
+  bitmap.Fill(0);
+  EXPECT_EQ(std::count(bitmap.Pixels(), bitmap.Pixels() + bitmap.SizeInBytes(), 0), 24);
+
+  for (const auto& [width, height] : {std::pair{0, 0}, std::pair{5, 0}, std::pair{0, 5}}) {
+    Bitmap empty(width, height);
+    empty.Fill(0);  // no pixels, nothing to write
+    EXPECT_TRUE(empty.Empty());
+  }
 }
 
 class BitmapFileTest : public ::testing::Test {
