@@ -2,6 +2,7 @@
 // back shorter than its source. Each such row ends as "Fail" with the reason as its tooltip and in its log,
 // the next checked row still converts, and nothing is called "Done" that is not.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -34,9 +35,24 @@ QString CutIndexedSound(const QString& folder, const QString& name) {
   return path;
 }
 
-// Where a row goes with the window's first-run format (3GP).
+const QString kProfile = QStringLiteral("AVI - DivX Video (*.avi)");
+
+// Where a row goes with that profile.
 QString OutputOf(const QString& output_folder, const QString& source) {
-  return output_folder + QLatin1Char('/') + QFileInfo(source).completeBaseName() + QStringLiteral(".3gp");
+  return output_folder + QLatin1Char('/') + QFileInfo(source).completeBaseName() + QStringLiteral(".avi");
+}
+
+// A started window converting into output with kProfile, chosen as the user chooses it.
+void StartWithProfile(TestWindow& window, const QString& output) {
+  window.Start();
+  window.Dialogs().FolderAnswers.push_back(output);
+  window->ButtonBrowseForFolderClick();
+  auto* formats = window->findChild<QComboBox*>(QStringLiteral("ComboOutputFormat"));
+  QVERIFY(formats != nullptr);
+  const int row = formats->findText(kProfile);
+  QVERIFY(row >= 0);
+  formats->setCurrentIndex(row);
+  emit formats->activated(row);
 }
 
 class QueueFaultsTest : public QObject {
@@ -76,9 +92,7 @@ class QueueFaultsTest : public QObject {
       }
     }
     TestWindow window(folder);
-    window.Start();
-    window.Dialogs().FolderAnswers.push_back(output);
-    window->ButtonBrowseForFolderClick();
+    StartWithProfile(window, output);
     // Overwritten in place, so that the full device is the output.
     window->findChild<QCheckBox*>(QStringLiteral("CheckBoxOverwrite"))->setChecked(true);
     QVERIFY(window.AddAndWait(sources));
@@ -118,9 +132,7 @@ class QueueFaultsTest : public QObject {
         app_test::CopyAs(app_test::media::LongAvi(), folder.Path(), QStringLiteral("long.avi")),
         app_test::CopyAs(app_test::media::ShortAvi(), folder.Path(), QStringLiteral("short.avi"))};
     TestWindow window(folder);
-    window.Start();
-    window.Dialogs().FolderAnswers.push_back(output);
-    window->ButtonBrowseForFolderClick();
+    StartWithProfile(window, output);
     QVERIFY(window.AddAndWait(sources));
     app::FileListModel& files = window->Files();
     QSignalSpy completed(&window->Queue(), &app::QueueController::RunCompleted);
