@@ -10,11 +10,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "engine/ffmpeg_exception.h"
 #include "engine/vidrel.h"
 #include "runtime/logger.h"
 #include "runtime/main_thread.h"
@@ -74,6 +76,24 @@ class ScriptedVidrel : public engine::TVidrel {
 
  private:
   Workload& workload_;
+};
+
+// A component whose tasks' video path fails after 20 pictures, once the output has its header and some
+// packets: "Video encoding failed".
+class FailingVideoTask : public engine::TFFmpeg {
+ protected:
+  void VideoOutput(engine::TOutputStreamState& ost, engine::TInputStreamState& ist, AVFrame* frame) override {
+    if (++pictures_ > 20) throw engine::FFmpegException("Video encoding failed");
+    engine::TFFmpeg::VideoOutput(ost, ist, frame);
+  }
+
+ private:
+  int pictures_ = 0;
+};
+
+class FailingVideoVidrel : public engine::TVidrel {
+ protected:
+  std::unique_ptr<engine::TFFmpeg> CreateTask() override { return std::make_unique<FailingVideoTask>(); }
 };
 
 // Every OnTerminate, with the thread it arrived on.

@@ -14,7 +14,6 @@
 #include <thread>
 
 #include "conversion_runner.h"
-#include "engine/ffmpeg_exception.h"
 #include "engine_test_support.h"
 #include "runtime/program_folder.h"
 #include "support/media_fixtures.h"
@@ -43,23 +42,6 @@ std::string Scheduled(const std::string& options, bool pipelined) {
   return options + (pipelined ? "" : "\npipeline=0");
 }
 
-// The video path fails after 40 pictures, when the output has its header and some of its packets.
-class FailingLateTask : public engine::TFFmpeg {
- protected:
-  void VideoOutput(engine::TOutputStreamState& ost, engine::TInputStreamState& ist, AVFrame* frame) override {
-    if (++pictures_ > 40) throw engine::FFmpegException("Video encoding failed");
-    engine::TFFmpeg::VideoOutput(ost, ist, frame);
-  }
-
- private:
-  int pictures_ = 0;
-};
-
-class FailingLateVidrel : public engine::TVidrel {
- protected:
-  std::unique_ptr<engine::TFFmpeg> CreateTask() override { return std::make_unique<FailingLateTask>(); }
-};
-
 class OutputFaults : public ::testing::TestWithParam<bool> {};
 
 INSTANTIATE_TEST_SUITE_P(Schedules, OutputFaults, ::testing::Values(true, false),
@@ -73,7 +55,7 @@ TEST_P(OutputFaults, AFailedRunRemovesTheOutputItCreatedButNeverAFileThatWasTher
   const fs::path folder = TestFolder();
   const std::string options = Scheduled("f=avi\nvcodec=mpeg4\nacodec=mp2", GetParam());
 
-  FailingLateVidrel vidrel;
+  engine_test::FailingVideoVidrel vidrel;
   ASSERT_TRUE(vidrel.LoadMediaLibraries(runtime::ProgramFolder()));
   const fs::path created = folder / "created.avi";
   engine_test::ConversionResult result = engine_test::RunConversion(vidrel, input, created, "", options);

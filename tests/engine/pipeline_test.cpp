@@ -278,24 +278,8 @@ TEST_P(PipelineControl, AWriteErrorEndsTheRunWithItsReason) {
   EXPECT_NE(result.ErrorText.find("No space left on device"), std::string::npos) << result.ErrorText;
 }
 
-// The video path fails after 20 pictures: the run ends with its message, the reader and the other stages
-// stop, and no thread stays behind.
-class FailingVideoTask : public engine::TFFmpeg {
- protected:
-  void VideoOutput(engine::TOutputStreamState& ost, engine::TInputStreamState& ist, AVFrame* frame) override {
-    if (++pictures_ > 20) throw engine::FFmpegException("Video encoding failed");
-    engine::TFFmpeg::VideoOutput(ost, ist, frame);
-  }
-
- private:
-  int pictures_ = 0;
-};
-
-class FailingVideoVidrel : public engine::TVidrel {
- protected:
-  std::unique_ptr<engine::TFFmpeg> CreateTask() override { return std::make_unique<FailingVideoTask>(); }
-};
-
+// The video path fails after 20 pictures (engine_test::FailingVideoVidrel): the run ends with its message,
+// the reader and the other stages stop, and no thread stays behind.
 // The run ends as failed with the message, and no thread stays behind once the component is gone.
 template <class Vidrel>
 void ExpectFailureLeavingNoThread(const std::filesystem::path& input, const std::string& options,
@@ -320,7 +304,7 @@ std::string Scheduled(const std::string& options, bool pipelined) {
 }
 
 TEST_P(PipelineControl, AnErrorOfTheVideoPathEndsTheRunWithItsMessage) {
-  ExpectFailureLeavingNoThread<FailingVideoVidrel>(
+  ExpectFailureLeavingNoThread<engine_test::FailingVideoVidrel>(
       TenSeconds(), Scheduled("vcodec=mpeg4\nacodec=mp2", GetParam()), "Video encoding failed");
 }
 
