@@ -212,6 +212,8 @@ class TCustomFFmpeg : public runtime::LogSource {
   // Chooses the input to read next; -1: none (all ended, or a frame limit reached).
   int ChooseInput(double& smallest_output_time, double& largest_output_time);
   void FinishRun();
+  // Throws when a picture stream of an output received nothing because its input gave no picture.
+  void RefuseEmptyStreams() const;
   // Returns -1 when decoding failed. A null packet ends the stream: the decoder and the encoders it feeds are
   // drained.
   int ProcessPacket(TInputStreamState& ist, int ist_index, const AVPacket* packet);

@@ -269,7 +269,24 @@ void TCustomFFmpeg::FinishRun() {
     }
   }
   ReportProgress(true, -1);
+  if (!break_requested_) RefuseEmptyStreams();
   finished_ = !break_requested_;
+}
+
+void TCustomFFmpeg::RefuseEmptyStreams() const {
+  // A picture stream that got nothing at all, because its input was cut or damaged before the first picture
+  // that decodes, leaves an output that no player or decoder reads to its end: the run failed, whatever
+  // else it wrote. (An empty sound stream still reads: its encoder gave the stream its format.)
+  for (const TOutputStreamState& ost : run_->OutputStreams) {
+    if (ost.PacketsMuxed > 0 || ost.Stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+    const TInputStreamState& source = run_->InputStreams[static_cast<std::size_t>(ost.SourceIndex)];
+    if (!ost.StreamCopy && source.DecodedFrames > 0) continue;  // the frames went elsewhere (a hook)
+    throw FFmpegException(runtime::TextFormat(
+        "Nothing was written to video stream #%d.%d of '%s': its input holds no picture that could be read "
+        "(cut short or damaged)",
+        ost.FileIndex, ost.StreamIndex,
+        output_files_[static_cast<std::size_t>(ost.FileIndex)].FileName.c_str()));
+  }
 }
 
 }  // namespace engine

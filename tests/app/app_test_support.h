@@ -261,6 +261,21 @@ inline double ContainerSeconds(const QString& path) {
   }
 }
 
+// The outcome of every job log in the log folder, in the logs' order: "Done", "Abort", "Fail", ...
+inline QStringList LogOutcomes(const TestFolder& folder) {
+  QStringList outcomes;
+  const QDir logs(folder.LogFolder());
+  for (const QFileInfo& log : logs.entryInfoList({QStringLiteral("*.log")}, QDir::Files, QDir::Name)) {
+    QFile file(log.absoluteFilePath());
+    if (!file.open(QIODevice::ReadOnly)) continue;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+      if (line.startsWith("outcome: "))
+        outcomes << QString::fromUtf8(line.mid(9)).section(QLatin1Char(':'), 0, 0);
+    }
+  }
+  return outcomes;
+}
+
 inline bool DecodesCleanly(const QString& path) {
   return media_test::DecodesCleanly(ToPath(path));
 }

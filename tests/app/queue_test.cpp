@@ -23,6 +23,7 @@ using app::kColumnProgress;
 using app::kColumnTimeRemaining;
 using app::kColumnVideoFiles;
 using app_test::DialogCall;
+using app_test::LogOutcomes;
 using app_test::TestFolder;
 using app_test::TestWindow;
 
@@ -87,20 +88,6 @@ bool TickUntil(TestWindow& window, const std::function<bool()>& condition, int t
 void ConvertNowTickedByHand(TestWindow& window) {
   window->Queue().ButtonRipNowClick();
   window->Queue().Timer().stop();
-}
-
-QStringList LogOutcomes(const TestFolder& folder) {
-  QStringList outcomes;
-  const QDir logs(folder.LogFolder());
-  for (const QFileInfo& log : logs.entryInfoList({QStringLiteral("*.log")}, QDir::Files, QDir::Name)) {
-    QFile file(log.absoluteFilePath());
-    if (!file.open(QIODevice::ReadOnly)) continue;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-      if (line.startsWith("outcome: "))
-        outcomes << QString::fromUtf8(line.mid(9)).section(QLatin1Char(':'), 0, 0);
-    }
-  }
-  return outcomes;
 }
 
 app::FileRow Row(const QString& caption, const QString& duration) {
