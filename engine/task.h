@@ -214,6 +214,8 @@ class TCustomFFmpeg : public runtime::LogSource {
   void FinishRun();
   // Throws when a picture stream of an output received nothing because its input gave no picture.
   void RefuseEmptyStreams() const;
+  // Removes each output file of a stopped run that no packet reached.
+  void RemoveOutputsStoppedBeforeAnyPacket();
   // Returns -1 when decoding failed. A null packet ends the stream: the decoder and the encoders it feeds are
   // drained.
   int ProcessPacket(TInputStreamState& ist, int ist_index, const AVPacket* packet);

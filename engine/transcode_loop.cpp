@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "engine/ffmpeg_exception.h"
@@ -269,8 +270,26 @@ void TCustomFFmpeg::FinishRun() {
     }
   }
   ReportProgress(true, -1);
+  if (break_requested_) RemoveOutputsStoppedBeforeAnyPacket();
   if (!break_requested_) RefuseEmptyStreams();
   finished_ = !break_requested_;
+}
+
+void TCustomFFmpeg::RemoveOutputsStoppedBeforeAnyPacket() {
+  // A run stopped before any packet reached an output leaves a header without content, a file that looks
+  // like a result and that no reader opens: it goes, as an output that received nothing at all goes.
+  for (std::size_t file = 0; file < output_files_.size(); ++file) {
+    const OutputFile& output = output_files_[file];
+    if (!output.WritesFile) continue;
+    bool written = false;
+    for (const TOutputStreamState& ost : run_->OutputStreams)
+      written = written || (ost.FileIndex == static_cast<int>(file) && ost.PacketsMuxed > 0);
+    std::error_code error;
+    if (written || !std::filesystem::is_regular_file(std::filesystem::symlink_status(output.FileName, error)))
+      continue;
+    // Still open: the name goes now, the file itself when the task closes it.
+    std::filesystem::remove(output.FileName, error);
+  }
 }
 
 void TCustomFFmpeg::RefuseEmptyStreams() const {

@@ -21,8 +21,8 @@ TEST_F(PlayerStress, QuickPlayAndStopCyclesEndCleanly) {
   Serve(100);
   player_.Stop(true);
   Serve(50);
-  const int threads = LiveThreads();
   test_watchdog::Watchdog watchdog;
+  const int threads = LiveThreads();
   for (int cycle = 0; cycle < kCycles; ++cycle) {
     watchdog.Arm("play and stop cycle " + std::to_string(cycle), kLimit);
     ASSERT_TRUE(player_.Open(file, host_, cycle % 4 == 3)) << cycle << ": " << player_.LastErrorText();

@@ -249,14 +249,20 @@ inline std::filesystem::path OwnCopy(const std::filesystem::path& clean,
 
 namespace damaged_media {
 
-// Why a file a consumer called done is no good output, or "" when ffprobe finds its streams and the ffmpeg
-// tool decodes all of it without a word of error.
-inline std::string WhyNotDecodable(const std::filesystem::path& output) {
+// Why a file is no output a reader opens, or "" when ffprobe finds its streams.
+inline std::string WhyNotReadable(const std::filesystem::path& output) {
   std::error_code error;
   if (!std::filesystem::is_regular_file(output, error)) return "there is no output file";
   const media_test::CommandResult streams = media_test::RunCommand(
       "ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + media_test::Quoted(output) + " 2>&1");
   if (streams.Status != 0 || streams.Output.empty()) return "ffprobe finds no stream in the output";
+  return {};
+}
+
+// Why a file a consumer called done is no good output, or "" when ffprobe finds its streams and the ffmpeg
+// tool decodes all of it without a word of error.
+inline std::string WhyNotDecodable(const std::filesystem::path& output) {
+  if (std::string problem = WhyNotReadable(output); !problem.empty()) return problem;
   if (!media_test::DecodesCleanly(output)) return "the output does not decode cleanly";
   return {};
 }
