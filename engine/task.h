@@ -212,7 +212,7 @@ class TCustomFFmpeg : public runtime::LogSource {
   // Chooses the input to read next; -1: none (all ended, or a frame limit reached).
   int ChooseInput(double& smallest_output_time, double& largest_output_time);
   void FinishRun();
-  // Throws when a picture stream of an output received nothing because its input gave no picture.
+  // Throws when a picture stream, or a whole output, received nothing because its input gave nothing.
   void RefuseEmptyStreams() const;
   // Removes each output file of a stopped run that no packet reached.
   void RemoveOutputsStoppedBeforeAnyPacket();

@@ -294,17 +294,29 @@ void TCustomFFmpeg::RemoveOutputsStoppedBeforeAnyPacket() {
 
 void TCustomFFmpeg::RefuseEmptyStreams() const {
   // A picture stream that got nothing at all, because its input was cut or damaged before the first picture
-  // that decodes, leaves an output that no player or decoder reads to its end: the run failed, whatever
-  // else it wrote. (An empty sound stream still reads: its encoder gave the stream its format.)
-  for (const TOutputStreamState& ost : run_->OutputStreams) {
-    if (ost.PacketsMuxed > 0 || ost.Stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+  // that decodes, leaves an output that no player or decoder reads to its end; so does an output none of
+  // whose streams got anything. Either way the run failed, whatever else it wrote. (A sound stream alone
+  // may stay empty beside others: its encoder gave the stream its format, and the file reads.) A picture
+  // stream whose decoded frames went elsewhere (a task's own output path) is no sign of damage.
+  const auto gave_nothing = [this](const TOutputStreamState& ost) {
     const TInputStreamState& source = run_->InputStreams[static_cast<std::size_t>(ost.SourceIndex)];
-    if (!ost.StreamCopy && source.DecodedFrames > 0) continue;  // the frames went elsewhere (a hook)
+    return ost.PacketsMuxed == 0 && (ost.StreamCopy || source.DecodedFrames == 0);
+  };
+  for (const TOutputStreamState& ost : run_->OutputStreams) {
+    if (ost.Stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO || !gave_nothing(ost)) continue;
     throw FFmpegException(runtime::TextFormat(
         "Nothing was written to video stream #%d.%d of '%s': its input holds no picture that could be read "
         "(cut short or damaged)",
         ost.FileIndex, ost.StreamIndex,
         output_files_[static_cast<std::size_t>(ost.FileIndex)].FileName.c_str()));
+  }
+  for (std::size_t file = 0; file < output_files_.size(); ++file) {
+    bool empty = true;
+    for (const TOutputStreamState& ost : run_->OutputStreams)
+      empty = empty && (ost.FileIndex != static_cast<int>(file) || ost.PacketsMuxed == 0);
+    if (!empty) continue;
+    throw FFmpegException("Nothing was written to '" + output_files_[file].FileName +
+                          "': its input holds nothing that could be read (cut short or damaged)");
   }
 }
 
