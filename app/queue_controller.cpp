@@ -48,7 +48,6 @@ void QueueController::ButtonRipNowClick() {
   start_failed_ = false;
   job_active_ = false;
   last_item_reached_ = false;
-  user_stopped_ = false;
   host_.StopPreview(true);
   timer_.start();
 }
@@ -111,6 +110,9 @@ void QueueController::Timer1Timer() {
 }
 
 void QueueController::StartJob(int row) {
+  // Cleared only here, once the stopped job's notifications are in (the sequencer waits for them): a run
+  // started again at once must not turn the stopped job's late termination into "Done".
+  user_stopped_ = false;
   highest_started_ = row;
   host_.SelectRow(row);
   current_item_ = row;

@@ -195,7 +195,7 @@ int TCustomFFmpeg::OpenOutput(const std::string& file_name, bool join) {
     output.Io = runtime::OpenFileIo(file_name, AVIO_FLAG_WRITE, &error);
     if (output.Io == nullptr) {
       runtime::Log(this, runtime::llError, runtime::DescribeLibraryError("Creating", file_name, error));
-      task_error_text_ = "Could not open '" + file_name + "'";
+      task_error_text_ = runtime::DescribeLibraryError("Could not open", file_name, error);
       return -1;
     }
     context->pb = output.Io.get();

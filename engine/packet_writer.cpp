@@ -67,6 +67,7 @@ void TCustomFFmpeg::MuxPacket(TOutputStreamState& ost, AVPacket* packet) {
     ost.OutputTime = std::max(ost.OutputTime.Get(), ends);
   }
   OutputFile& output = output_files_[static_cast<std::size_t>(ost.FileIndex)];
+  ++ost.PacketsMuxed;
   const int written = runtime::avformat().av_interleaved_write_frame(output.Format.get(), packet);
   if (written < 0 && ost.Stream->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE && !pending_.ExitOnError) {
     // The muxer refused this subtitle (a display time it cannot store): the conversion goes on without it.

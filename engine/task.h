@@ -212,6 +212,10 @@ class TCustomFFmpeg : public runtime::LogSource {
   // Chooses the input to read next; -1: none (all ended, or a frame limit reached).
   int ChooseInput(double& smallest_output_time, double& largest_output_time);
   void FinishRun();
+  // Throws when a picture stream, or a whole output, received nothing because its input gave nothing.
+  void RefuseEmptyStreams() const;
+  // Removes each output file of a stopped run that no packet reached.
+  void RemoveOutputsStoppedBeforeAnyPacket();
   // Returns -1 when decoding failed. A null packet ends the stream: the decoder and the encoders it feeds are
   // drained.
   int ProcessPacket(TInputStreamState& ist, int ist_index, const AVPacket* packet);

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "engine/ffmpeg_exception.h"
@@ -269,7 +270,54 @@ void TCustomFFmpeg::FinishRun() {
     }
   }
   ReportProgress(true, -1);
+  if (break_requested_) RemoveOutputsStoppedBeforeAnyPacket();
+  if (!break_requested_) RefuseEmptyStreams();
   finished_ = !break_requested_;
+}
+
+void TCustomFFmpeg::RemoveOutputsStoppedBeforeAnyPacket() {
+  // A run stopped before any packet reached an output leaves a header without content, a file that looks
+  // like a result and that no reader opens: it goes, as an output that received nothing at all goes.
+  for (std::size_t file = 0; file < output_files_.size(); ++file) {
+    const OutputFile& output = output_files_[file];
+    if (!output.WritesFile) continue;
+    bool written = false;
+    for (const TOutputStreamState& ost : run_->OutputStreams)
+      written = written || (ost.FileIndex == static_cast<int>(file) && ost.PacketsMuxed > 0);
+    std::error_code error;
+    if (written || !std::filesystem::is_regular_file(std::filesystem::symlink_status(output.FileName, error)))
+      continue;
+    // Still open: the name goes now, the file itself when the task closes it.
+    std::filesystem::remove(output.FileName, error);
+  }
+}
+
+void TCustomFFmpeg::RefuseEmptyStreams() const {
+  // A picture stream that got nothing at all, because its input was cut or damaged before the first picture
+  // that decodes, leaves an output that no player or decoder reads to its end; so does an output none of
+  // whose streams got anything. Either way the run failed, whatever else it wrote. (A sound stream alone
+  // may stay empty beside others: its encoder gave the stream its format, and the file reads.) A picture
+  // stream whose decoded frames went elsewhere (a task's own output path) is no sign of damage.
+  const auto gave_nothing = [this](const TOutputStreamState& ost) {
+    const TInputStreamState& source = run_->InputStreams[static_cast<std::size_t>(ost.SourceIndex)];
+    return ost.PacketsMuxed == 0 && (ost.StreamCopy || source.DecodedFrames == 0);
+  };
+  for (const TOutputStreamState& ost : run_->OutputStreams) {
+    if (ost.Stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO || !gave_nothing(ost)) continue;
+    throw FFmpegException(runtime::TextFormat(
+        "Nothing was written to video stream #%d.%d of '%s': its input holds no picture that could be read "
+        "(cut short or damaged)",
+        ost.FileIndex, ost.StreamIndex,
+        output_files_[static_cast<std::size_t>(ost.FileIndex)].FileName.c_str()));
+  }
+  for (std::size_t file = 0; file < output_files_.size(); ++file) {
+    bool empty = true;
+    for (const TOutputStreamState& ost : run_->OutputStreams)
+      empty = empty && (ost.FileIndex != static_cast<int>(file) || ost.PacketsMuxed == 0);
+    if (!empty) continue;
+    throw FFmpegException("Nothing was written to '" + output_files_[file].FileName +
+                          "': its input holds nothing that could be read (cut short or damaged)");
+  }
 }
 
 }  // namespace engine

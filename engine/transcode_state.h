@@ -94,6 +94,8 @@ struct TOutputStreamState {
   // The end of the last packet written, in seconds from the output's start: the stream's output time.
   // Written by the writer.
   Published<double> OutputTime = 0;
+  // Packets handed to the muxer. Written by the writer, read once the writer has ended.
+  int PacketsMuxed = 0;
   // Of the last encoded picture (output stage; the progress report reads them).
   Published<int> Quality = 0;  // in the library's lambda scale
   Published<AVPictureType> PictureType = AV_PICTURE_TYPE_NONE;

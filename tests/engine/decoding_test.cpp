@@ -26,13 +26,16 @@ class CountingTask : public engine::TFFmpeg {
  protected:
   // The clock the output path keeps in step with comes with each frame (the output paths may run on threads
   // of their own, away from the reader's stream clock).
-  void VideoOutput(engine::TOutputStreamState& ost, engine::TInputStreamState&, AVFrame*) override {
+  // Counted, then encoded and written as usual: a run whose output got nothing would fail.
+  void VideoOutput(engine::TOutputStreamState& ost, engine::TInputStreamState& ist, AVFrame* frame) override {
     ++seen_.VideoFrames;
     if (ost.SyncPts <= seen_.LastVideoPts) seen_.VideoClockIncreasing = false;
     seen_.LastVideoPts = ost.SyncPts;
+    engine::TFFmpeg::VideoOutput(ost, ist, frame);
   }
-  void AudioOutput(engine::TOutputStreamState&, engine::TInputStreamState&, AVFrame* frame) override {
+  void AudioOutput(engine::TOutputStreamState& ost, engine::TInputStreamState& ist, AVFrame* frame) override {
     seen_.AudioSamples += frame->nb_samples;
+    engine::TFFmpeg::AudioOutput(ost, ist, frame);
   }
 
  private:

@@ -6,6 +6,7 @@
 
 #include "conversion_runner.h"
 #include "runtime/logger.h"
+#include "support/damaged_media.h"
 #include "support/media_fixtures.h"
 
 namespace {
@@ -73,6 +74,31 @@ TEST(InputFaults, ATruncatedStreamConvertsWhatCanBeRead) {
     EXPECT_EQ(copied, media_test::PacketChecksums(reference, stream)) << stream;
   }
   EXPECT_NE(log.Lines().find("Damaged data in stream #0.1"), std::string::npos) << log.Lines();
+}
+
+// A WebM cut before its first picture: the sound converts, the picture stream gets nothing. An output with an
+// empty picture stream does not play to its end, so both schedules fail the run and say which stream.
+TEST(InputFaults, AnOutputStreamThatGetsNothingFailsTheRun) {
+  const std::filesystem::path folder = TestFolder();
+  const std::string clean =
+      damaged_media::ReadBytes(damaged_media::CleanFile(*damaged_media::FindSource("webm")));
+  ASSERT_FALSE(clean.empty());
+  const std::filesystem::path cut =
+      MakeFile(folder / "cut.webm", damaged_media::Damaged(clean, {damaged_media::Damage::kTruncated, 10}));
+  for (const char* schedule : {"", "\npipeline=0"}) {
+    SCOPED_TRACE(schedule);
+    const std::filesystem::path output = folder / "out.mkv";
+    const auto result = Convert(cut, output, "", std::string("vcodec=mpeg4\nacodec=mp2") + schedule);
+    ASSERT_TRUE(result.Added) << result.ErrorText;
+    EXPECT_FALSE(result.Finished);
+    EXPECT_EQ(result.ErrorText,
+              "Nothing was written to video stream #0.0 of '" + output.string() +
+                  "': its input holds no picture that could be read (cut short or damaged)");
+    // The sound alone converts.
+    const auto sound = Convert(cut, folder / "sound.mka", "", std::string("vn\nacodec=mp2") + schedule);
+    EXPECT_TRUE(sound.Finished) << sound.ErrorText;
+    EXPECT_TRUE(media_test::DecodesCleanly(folder / "sound.mka"));
+  }
 }
 
 TEST(InputFaults, ManyStreamsAndDataStreamsKeepEveryStreamInItsPlace) {
