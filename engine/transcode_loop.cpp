@@ -280,7 +280,8 @@ void TCustomFFmpeg::RemoveOutputsStoppedBeforeAnyPacket() {
   // like a result and that no reader opens: it goes, as an output that received nothing at all goes.
   for (std::size_t file = 0; file < output_files_.size(); ++file) {
     const OutputFile& output = output_files_[file];
-    if (!output.WritesFile) continue;
+    // A file that was there before the task is the user's, even when it was overwritten.
+    if (!output.WritesFile || !output.CreatedByTask) continue;
     bool written = false;
     for (const TOutputStreamState& ost : run_->OutputStreams)
       written = written || (ost.FileIndex == static_cast<int>(file) && ost.PacketsMuxed > 0);

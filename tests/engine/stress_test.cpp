@@ -63,6 +63,8 @@ TEST_P(EngineStress, StartPauseResumeStopCyclesEndCleanly) {
         engine::TOutputOptions out;
         engine::InitOutputOptions(out);
         out.ExtOptions = std::string("vcodec=mpeg4\nacodec=mp2") + (cycle % 2 == 1 ? "\npipeline=0" : "");
+        // Each cycle's output is its task's own: a file that was there before a task is never removed.
+        std::filesystem::remove(output_of(at, task));
         ASSERT_TRUE(vidrel.SetOutputFile(index, output_of(at, task).string(), &out))
             << vidrel.LastErrorText();
       }
