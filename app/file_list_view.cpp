@@ -1,14 +1,20 @@
 #include "app/file_list_view.h"
 
+#include <unistd.h>
+
 #include <QDir>
 #include <QDragEnterEvent>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QUrl>
+#include <algorithm>
+#include <filesystem>
+#include <utility>
+#include <vector>
 
 #include "app/file_list_model.h"
+#include "app/local_names.h"
 #include "app/open_dialog_filter.h"
 #include "app/progress_delegate.h"
 
@@ -57,18 +63,34 @@ FileListView::FileListView(FileListModel& model, QWidget* parent) : QTableView(p
 }
 
 QStringList FileListView::FilesOfDrop(const QStringList& paths) {
+  // Through the file system's own bytes, so that names which are not valid UTF-8 are found and kept.
+  namespace fs = std::filesystem;
   QStringList files;
   const QStringList patterns = SupportedFilePatterns();
   for (const QString& path : paths) {
-    const QFileInfo info(path);
-    if (info.isDir()) {
-      const QDir folder(path);
-      for (const QFileInfo& entry :
-           folder.entryInfoList(patterns, QDir::Files | QDir::Readable, QDir::Name | QDir::IgnoreCase)) {
-        files << entry.absoluteFilePath();
+    std::error_code error;
+    const fs::path local = fs::absolute(fs::path(ToLocalName(path)), error).lexically_normal();
+    if (error) continue;
+    if (fs::is_directory(local, error)) {
+      std::vector<std::pair<QString, QString>> found;  // (name, full path)
+      for (const fs::directory_entry& entry : fs::directory_iterator(local, error)) {
+        std::error_code entry_error;
+        if (!entry.is_regular_file(entry_error) || ::access(entry.path().c_str(), R_OK) != 0) continue;
+        const QString name = FromLocalName(entry.path().filename().string());
+        // The patterns are matched as UTF-16, which the kept bytes are not: they match as U+FFFD.
+        QString matched = name;
+        for (QChar& unit : matched) {
+          if (unit.isSurrogate()) unit = QChar::ReplacementCharacter;
+        }
+        if (QDir::match(patterns, matched)) found.emplace_back(name, FromLocalName(entry.path().string()));
       }
-    } else if (info.exists()) {
-      files << info.absoluteFilePath();
+      std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+        return QString::compare(a.first, b.first, Qt::CaseInsensitive) < 0;
+      });
+      for (const auto& entry : found)
+        files << entry.second;
+    } else if (fs::exists(local, error)) {
+      files << FromLocalName(local.string());
     }
   }
   return files;
@@ -97,7 +119,7 @@ void FileListView::dropEvent(QDropEvent* event) {
   }
   QStringList paths;
   for (const QUrl& url : event->mimeData()->urls()) {
-    if (url.isLocalFile()) paths << url.toLocalFile();
+    if (url.isLocalFile()) paths << NameOfLocalUrl(url);
   }
   event->acceptProposedAction();
   const QStringList files = FilesOfDrop(paths);

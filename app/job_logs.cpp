@@ -7,6 +7,7 @@
 #include <QProcessEnvironment>
 #include <cstring>
 
+#include "app/local_names.h"
 #include "runtime/logger.h"
 
 namespace app {
@@ -48,8 +49,8 @@ QString JobLogs::StartJob(const QString& source, const QString& output) {
     file_.reset(std::fopen(QFile::encodeName(path).constData(), "w"));
     if (file_ == nullptr) return {};
     std::fprintf(file_.get(), "%s\nsource: %s\noutput: %s\n",
-                 now.toString(Qt::ISODateWithMs).toUtf8().constData(), QFile::encodeName(source).constData(),
-                 QFile::encodeName(output).constData());
+                 now.toString(Qt::ISODateWithMs).toUtf8().constData(), ToLocalName(source).c_str(),
+                 ToLocalName(output).c_str());
     std::fflush(file_.get());
   }
   runtime::TFFLogger& logger = runtime::Logger();

@@ -1,13 +1,13 @@
 // tarvello: the converter's window. Files named on the command line are added as " Add Video" adds them.
 #include <QApplication>
 #include <QCoreApplication>
-#include <QFile>
-#include <QFileInfo>
 #include <QStringList>
 #include <cstdio>
+#include <filesystem>
 
 #include "app/display_check.h"
 #include "app/file_list_view.h"
+#include "app/local_names.h"
 #include "app/main_thread_bridge.h"
 #include "app/main_window.h"
 
@@ -36,13 +36,15 @@ int main(int argc, char** argv) {
   window.show();
 
   // As a file manager's "Open with" hands them over; a folder gives its media files.
+  // The arguments' own bytes: QCoreApplication::arguments() would lose those that are not valid UTF-8.
   QStringList named;
-  for (const QString& argument : QCoreApplication::arguments().mid(1)) {
-    if (!QFileInfo::exists(argument)) {
-      std::fprintf(stderr, "tarvello: %s: no such file or folder\n", QFile::encodeName(argument).constData());
+  for (int i = 1; i < argc; ++i) {
+    std::error_code error;
+    if (!std::filesystem::exists(argv[i], error)) {
+      std::fprintf(stderr, "tarvello: %s: no such file or folder\n", argv[i]);
       continue;
     }
-    named << argument;
+    named << app::FromLocalName(argv[i]);
   }
   window.AddFiles(app::FileListView::FilesOfDrop(named));
   return QApplication::exec();

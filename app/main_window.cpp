@@ -8,7 +8,6 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFile>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -255,11 +254,11 @@ void TForm1::ShowLogOfSelected() {
 
 void TForm1::OpenOutputFolder() {
   const QString folder = edit_output_folder_->text().trimmed();
-  if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+  if (folder.isEmpty() || !IsLocalFolder(folder)) {
     dialogs_->Information(QStringLiteral("Please select an output folder!"));
     return;
   }
-  QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+  QDesktopServices::openUrl(LocalUrlOf(folder));
 }
 
 void TForm1::SelectRow(int row) {

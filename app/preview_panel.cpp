@@ -4,7 +4,6 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QEvent>
-#include <QFileInfo>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QSlider>
@@ -325,7 +324,7 @@ void PreviewPanel::ButtonSnapshotClick() {
     return;
   }
   const QString folder = folder_text.trimmed();
-  if (!QFileInfo(folder).isDir()) {
+  if (!IsLocalFolder(folder)) {
     host_.Dialog().Information(QStringLiteral("The output folder \"") + folder_text + QStringLiteral("\"") +
                                QStringLiteral("\n\r") +
                                QStringLiteral("does not exist or has been deleted!") +
@@ -388,8 +387,8 @@ void PreviewPanel::UpdatePositionTip(int milliseconds) {
 void PreviewPanel::OpenInDesktopPlayer() {
   if (ConversionRunning()) return;
   const QString file = host_.SelectedFile();
-  if (file.isEmpty() || !QFileInfo(file).isFile()) return;
-  QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+  if (file.isEmpty() || !IsLocalFile(file)) return;
+  QDesktopServices::openUrl(LocalUrlOf(file));
 }
 
 }  // namespace app

@@ -5,7 +5,6 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <cmath>
 #include <exception>
 #include <utility>
@@ -63,7 +62,7 @@ bool QueueController::CheckBeforeRip() {
     host_.BrowseForFolder();
     return false;
   }
-  if (!QFileInfo(folder.trimmed()).isDir()) {
+  if (!IsLocalFolder(folder.trimmed())) {
     host_.Dialog().Information(QStringLiteral("The output folder \"") + folder +
                                QStringLiteral("\"\n\rdoes not exist or has been deleted!\n\r"
                                               "Please choose a new output folder."));

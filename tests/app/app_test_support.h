@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "app/dialogs.h"
+#include "app/local_names.h"
 #include "app/main_thread_bridge.h"
 #include "app/main_window.h"
 #include "support/media_fixtures.h"
@@ -185,12 +186,13 @@ inline QString S(const std::string& text) {
   return QString::fromStdString(text);
 }
 
+// Names as the window holds them (every byte kept, as its intake does).
 inline QString ToQString(const std::filesystem::path& path) {
-  return QFile::decodeName(QByteArray::fromStdString(path.string()));
+  return app::FromLocalName(path.string());
 }
 
 inline std::filesystem::path ToPath(const QString& path) {
-  return std::filesystem::path(QFile::encodeName(path).toStdString());
+  return std::filesystem::path(app::ToLocalName(path));
 }
 
 // The media the window's tests add, made once per build tree with the ffmpeg tool.

@@ -45,10 +45,7 @@ void ExpectEveryRowShowsWhatWasReadOrError(TestWindow& window, const std::vector
       QVERIFY2(!rows.Text(row, app::kColumnDuration).isEmpty(), qPrintable(label));
     }
     if (files_change) continue;
-    // The name as the window holds it: Qt's strings cannot keep bytes that are no UTF-8, so such a name
-    // may name no file any more for the window.
-    const bool readable =
-        profiles::ReadSourceFacts(probe, QFile::encodeName(added[row]).toStdString()).Opened;
+    const bool readable = profiles::ReadSourceFacts(probe, file.Path.string()).Opened;
     QVERIFY2(error != readable, qPrintable(label + QStringLiteral(": ") + reason));
   }
 }

@@ -7,6 +7,7 @@
 #include <QUrl>
 
 #include "app/file_list_view.h"
+#include "app/local_names.h"
 #include "app/open_dialog_filter.h"
 #include "app_test_support.h"
 #include "profiles/source_facts.h"
@@ -304,6 +305,76 @@ class IntakeTest : public QObject {
                           dropped + QStringLiteral("/e-song.mp3")}));
     // Empty files: the probe cannot read them.
     QCOMPARE(Column(window->Files(), kColumnProgress), QStringList({"", "Error", "Error", "Error", "Error"}));
+  }
+
+  // Names go between the window's strings and the file system byte for byte, also where they are not UTF-8.
+  void localNamesKeepEveryByte_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("shown");
+    // "media" with an e acute, a euro sign and a clapperboard.
+    const char* const utf8 =
+        "/m\xc3\xa9"
+        "dia/\xe2\x82\xac \xf0\x9f\x8e\xac.mp4";
+    QTest::newRow("ascii") << QByteArray("/media/clip.avi") << QStringLiteral("/media/clip.avi");
+    QTest::newRow("utf-8 of two, three and four bytes") << QByteArray(utf8) << QString::fromUtf8(utf8);
+    QTest::newRow("latin-1") << QByteArray("/film/caf\xe9.avi")
+                             << QStringLiteral("/film/caf") + QChar(0xDCE9) + QStringLiteral(".avi");
+    QTest::newRow("lone bytes") << QByteArray("bad\xff\xfe")
+                                << QStringLiteral("bad") + QChar(0xDCFF) + QChar(0xDCFE);
+    QTest::newRow("cut short at the end")
+        << QByteArray("a\xe2\x82") << QStringLiteral("a") + QChar(0xDCE2) + QChar(0xDC82);
+    QTest::newRow("overlong slash") << QByteArray("\xc0\xaf") << QString(QChar(0xDCC0)) + QChar(0xDCAF);
+    QTest::newRow("encoded surrogate")
+        << QByteArray("\xed\xa0\x80") << QString(QChar(0xDCED)) + QChar(0xDCA0) + QChar(0xDC80);
+    QTest::newRow("past U+10FFFF") << QByteArray("\xf4\x90\x80\x80")
+                                   << QString(QChar(0xDCF4)) + QChar(0xDC90) + QChar(0xDC80) + QChar(0xDC80);
+  }
+  void localNamesKeepEveryByte() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, shown);
+    const QString held = app::FromLocalName(bytes.toStdString());
+    QCOMPARE(held, shown);
+    QCOMPARE(QByteArray::fromStdString(app::ToLocalName(held)), bytes);
+    // A file:// address (as a drop brings it) names the same bytes.
+    const QByteArray absolute = bytes.startsWith('/') ? bytes : QByteArray("/") + bytes;
+    const QUrl address = app::LocalUrlOf(app::FromLocalName(absolute.toStdString()));
+    QVERIFY(address.isLocalFile());
+    QCOMPARE(QByteArray::fromStdString(app::ToLocalName(app::NameOfLocalUrl(address))), absolute);
+  }
+
+  // A file whose name is not UTF-8, named on the command line, dropped alone or in its folder, is read
+  // like any other and its row converts back to its own bytes.
+  void aNameThatIsNotUtf8IsReadLikeAnyOther() {
+    TestFolder folder;
+    const std::filesystem::path dropped = app_test::ToPath(folder.Folder(QStringLiteral("dropped")));
+    const std::filesystem::path clip = dropped / "caf\xe9 \xff.avi";
+    std::filesystem::copy_file(app_test::ToPath(app_test::media::ShortAvi()), clip);
+    // Qt's own clean-up of the test folder cannot name the file.
+    const std::unique_ptr<const std::filesystem::path, void (*)(const std::filesystem::path*)> removal(
+        &clip, [](const std::filesystem::path* file) { std::filesystem::remove(*file); });
+    const QString held = app_test::ToQString(clip);
+    QVERIFY(app::IsLocalFile(held));
+    QCOMPARE(app::FileListView::FilesOfDrop({held}), QStringList{held});
+    QCOMPARE(app::FileListView::FilesOfDrop({app_test::ToQString(dropped)}), QStringList{held});
+
+    TestWindow window(folder);
+    window.Start();
+    QVERIFY(QTest::qWaitForWindowExposed(&window.Window()));
+    auto* view = window->findChild<QTableView*>(QStringLiteral("ListView1"));
+    QMimeData data;
+    data.setUrls(
+        {QUrl::fromEncoded("file://" + QByteArray::fromStdString(clip.string()).toPercentEncoding("/"))});
+    QSignalSpy finished(&window.Window(), &app::TForm1::IntakeFinished);
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &drop);
+    QVERIFY(finished.wait(30000));
+    QCOMPARE(window->Files().Count(), 1);
+    QCOMPARE(app_test::ToPath(window->Files().Caption(0)), clip);
+    QCOMPARE(window->Files().Text(0, kColumnProgress), QString());
+    QCOMPARE(window->Files().Text(0, kColumnDuration), QStringLiteral("00:00:01"));
   }
 
   // The window's keys: Ctrl+O is " Add Video", Ctrl+Return is " Convert Now".

@@ -101,13 +101,16 @@ done_logs() {
 ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=320x240:rate=25:duration=2 \
   -f lavfi -i sine=frequency=440:duration=2 -c:v libx264 -preset ultrafast -c:a aac -shortest \
   "$work/media/clip-a.mp4" || fail "making clip-a.mp4"
+# The second one's name is not UTF-8 (Latin-1 "é"): the window must keep its bytes, in and out.
+latin1_e=$'\xe9'
+clip_b="$work/media/clip-b$latin1_e.avi"
 ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=176x144:rate=25:duration=2 \
   -f lavfi -i sine=frequency=660:duration=2 -c:v mpeg4 -c:a libmp3lame -ac 1 -shortest \
-  "$work/media/clip-b.avi" || fail "making clip-b.avi"
+  "$clip_b" || fail "making $clip_b"
 
 # --- Two runs with two profiles ------------------------------------------------------------------------------
 write_settings "No Skin"
-start_program "$work/media/clip-a.mp4" "$work/media/clip-b.avi"
+start_program "$work/media/clip-a.mp4" "$clip_b"
 if [[ -z $window ]]; then
   fail "the window did not appear: $(cat "$work/program.log")"
   exit 1
@@ -119,7 +122,7 @@ import -window "$window" "$shots/main-window.png"
 xdotool windowfocus --sync "$window" key ctrl+Return
 if finish_run "run-1-3gp-completed"; then
   check_output "$work/out/clip-a.3gp" 3gp
-  check_output "$work/out/clip-b.3gp" 3gp
+  check_output "$work/out/clip-b$latin1_e.3gp" 3gp
   [[ $(done_logs) -eq 2 ]] && pass "two logs say Done" || fail "logs saying Done: $(done_logs) of 2 (in $logs)"
   import -window "$window" "$shots/main-window-after-run-1.png"
 
@@ -136,7 +139,7 @@ if finish_run "run-1-3gp-completed"; then
   xdotool windowfocus --sync "$window" key ctrl+Return
   if finish_run "run-2-mkv-completed"; then
     check_output "$work/out/clip-a.mkv" matroska
-    check_output "$work/out/clip-b.mkv" matroska
+    check_output "$work/out/clip-b$latin1_e.mkv" matroska
     [[ $(done_logs) -eq 4 ]] && pass "four logs say Done" || fail "logs saying Done: $(done_logs) of 4"
   fi
 fi
@@ -152,7 +155,7 @@ wait_program
 for skin in "No Skin" "Elegance (internal)" "Opus (internal)" "Sporting (internal)" "Acryl (internal)" \
   "DarkGlass (internal)" "MacOS2 (internal)" "Office2007 Blue (internal)"; do
   write_settings "$skin"
-  start_program "$work/media/clip-a.mp4" "$work/media/clip-b.avi"
+  start_program "$work/media/clip-a.mp4" "$clip_b"
   if [[ -z $window ]]; then
     fail "skin $skin: the window did not appear"
     continue
