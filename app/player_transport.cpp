@@ -65,7 +65,7 @@ PlayerTransport::PlayerTransport(PreviewArea& area)
   player_.SetOnPosition(
       [this](player::TCustomPlayer&, std::int64_t position) { emit PositionReported(position); });
   player_.SetOnState([this](player::TCustomPlayer&, player::TPlayState state) {
-    if (state == player::psEnd) emit PlaybackEnded();
+    if (state == player::psEnd && !end_reported_.exchange(true)) emit PlaybackEnded();
   });
   connect(&area_, &PreviewArea::PictureResized, this,
           [this](QSize size) { player_.HostResized(size.width(), size.height()); });
@@ -108,6 +108,7 @@ bool PlayerTransport::Open(const QString& file) {
       Deliver(mailbox, playback, frame);
     };
   }
+  end_reported_ = false;
   const bool opened = player_.Open(ToLocalName(file), host, false);
   if (!opened) {
     std::lock_guard<std::mutex> hold(mailbox_->Lock);

@@ -2,6 +2,7 @@
 // on X11, its frames elsewhere), follows the area's size and hands the player's events to the panel.
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 #include "app/preview_transport.h"
@@ -35,6 +36,9 @@ class PlayerTransport final : public PreviewTransport {
  private:
   PreviewArea& area_;
   std::shared_ptr<FrameMailbox> mailbox_;
+  // The player raises its end at every refresh until it is stopped; the panel hears of it once per file.
+  // Set on the player's thread, cleared by Open before the player starts.
+  std::atomic<bool> end_reported_{false};
   player::TFFPlayer player_;
 };
 

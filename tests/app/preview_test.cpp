@@ -181,6 +181,8 @@ class PreviewTest : public QObject {
                              kPlayTimeout);
     QTRY_VERIFY_WITH_TIMEOUT(window->Preview().ShowsDefaultPicture(), kPlayTimeout);
     QTRY_VERIFY_WITH_TIMEOUT(!panel.Transport().IsOpen(), 3000);
+    // The player closes before the panel hears of the end: the end's report stops the position timer.
+    QTRY_VERIFY_WITH_TIMEOUT(!panel.TimerPlay().isActive(), 3000);
     // The thumb stays where the file ended; Play opens the file again.
     const int thumb = panel.Slider().value();
     QTest::qWait(1200);

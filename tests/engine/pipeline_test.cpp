@@ -176,11 +176,12 @@ std::filesystem::path TenSeconds() {
 
 using test_threads::LiveThreads;
 
-// The video path slowed down, so that the queues before it fill and the reader waits for room.
+// The video path slowed down, so that the queues before it fill and the reader waits for room; and so that
+// the 250 pictures take 10 s at the least, which no busy machine makes shorter than the test's waits.
 class SlowVideoTask : public engine::TFFmpeg {
  protected:
   void VideoOutput(engine::TOutputStreamState& ost, engine::TInputStreamState& ist, AVFrame* frame) override {
-    std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
     engine::TFFmpeg::VideoOutput(ost, ist, frame);
   }
 };

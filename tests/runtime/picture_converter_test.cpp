@@ -173,7 +173,7 @@ TEST_F(PictureConverterTest, UnusableSourcesAreRefused) {
   EXPECT_FALSE(Convert(picture, AV_PIX_FMT_NONE, 40, 20));
   EXPECT_EQ(converter_.Result().Width(), 40);
   EXPECT_EQ(converter_.Result().Height(), 20);
-  EXPECT_FALSE(Convert(picture, static_cast<AVPixelFormat>(100000), 32, 18));
+  EXPECT_FALSE(Convert(picture, AV_PIX_FMT_NB, 32, 18));  // the count of formats, none of them
 
   EXPECT_FALSE(Convert(picture, AV_PIX_FMT_YUV420P, 0, 18));
   EXPECT_FALSE(Convert(picture, AV_PIX_FMT_YUV420P, 32, -2));
