@@ -234,6 +234,8 @@ class TCustomFFmpeg : public runtime::LogSource {
   int EncodeFrame(TOutputStreamState& ost, const AVFrame* frame);
   // Video: how many output frames the next picture becomes (frame-rate synchronisation).
   int FramesToEmit(TOutputStreamState& ost);
+  // Whether the first output has grown past the "fs" limit.
+  bool FileSizeLimitReached() const;
   // Audio: silence into the stream's FIFO; false when it cannot grow.
   bool WriteSilence(TOutputStreamState& ost, int samples);
   // Audio: encodes the FIFO's whole encoder frames; `last` also the remainder.

@@ -144,10 +144,7 @@ void TCustomFFmpeg::MainLoop() {
     }
     const double reached = recording_time_by_max_ ? largest_output_time : smallest_output_time;
     if (reached >= p.RecordingTimeSeconds) break;
-    if (p.LimitFileSize != 0) {
-      AVIOContext* io = output_files_.front().Format->pb;
-      if (io != nullptr && runtime::avformat().avio_seek(io, 0, SEEK_CUR) > p.LimitFileSize) break;
-    }
+    if (FileSizeLimitReached()) break;
 
     InputFile& input = input_files_[static_cast<std::size_t>(file_index)];
     TInputFileState& file = run.InputFiles[static_cast<std::size_t>(file_index)];

@@ -17,6 +17,10 @@ std::int64_t RoundHalfEven(double value) {
   return static_cast<std::int64_t>(std::nearbyint(value));
 }
 
+// More duplicates than this for one picture is a broken timestamp, not a gap worth filling: 30 hours at
+// 30 frames a second, the bound the libraries' own tool uses.
+constexpr double kTooManyDuplicates = 3600.0 * 30 * 30;
+
 }  // namespace
 
 int TCustomFFmpeg::FramesToEmit(TOutputStreamState& ost) {
@@ -39,6 +43,10 @@ int TCustomFFmpeg::FramesToEmit(TOutputStreamState& ost) {
       } else if (vdelta > 0.6) {
         ost.SyncOpts = RoundHalfEven(sync_time / time_base);
       }
+    } else if (vdelta > kTooManyDuplicates) {
+      runtime::Log(this, runtime::llError,
+                   runtime::TextFormat("%.0f frame duplication too large, skipping", vdelta - 1));
+      frames = 0;
     } else if (vdelta > 1.1) {
       frames = static_cast<int>(RoundHalfEven(vdelta));
     }
@@ -55,8 +63,23 @@ int TCustomFFmpeg::FramesToEmit(TOutputStreamState& ost) {
   } else if (time_base > 0) {
     ost.SyncOpts = RoundHalfEven(sync_time / time_base);
   }
-  const int limit = p.MaxFrames[flVideo] - ost.FrameNumber;
+  int limit = p.MaxFrames[flVideo] - ost.FrameNumber;
+  // Pictures that would start at or after the recording time are not made: a timestamp jump in the input
+  // would otherwise fill the output with duplicates far beyond the length asked for, in one go.
+  if (time_base > 0 && p.RecordingTime != INT64_MAX) {
+    const std::int64_t end = runtime::avutil().av_rescale_q_rnd(p.RecordingTime, AVRational{1, AV_TIME_BASE},
+                                                                ost.Encoder->time_base, AV_ROUND_UP);
+    const std::int64_t before_end = end - ost.SyncOpts;
+    if (before_end < limit) limit = before_end > 0 ? static_cast<int>(before_end) : 0;
+  }
   return frames < limit ? frames : limit;
+}
+
+bool TCustomFFmpeg::FileSizeLimitReached() const {
+  if (pending_.LimitFileSize == 0 || output_files_.empty() || output_files_.front().Format == nullptr)
+    return false;
+  AVIOContext* io = output_files_.front().Format->pb;
+  return io != nullptr && runtime::avformat().avio_seek(io, 0, SEEK_CUR) > pending_.LimitFileSize;
 }
 
 void TCustomFFmpeg::VideoOutput(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* frame) {
@@ -142,7 +165,8 @@ void TCustomFFmpeg::VideoOutput(TOutputStreamState& ost, TInputStreamState& ist,
 
   AVFrame* out = ost.WorkFrame.get();
   for (int emitted = 0; emitted < frames; ++emitted) {
-    if (break_requested_) break;
+    // The size limit holds between the duplicates of one picture as it holds between packets.
+    if (break_requested_ || (emitted > 0 && FileSizeLimitReached())) break;
     runtime::avutil().av_frame_unref(out);
     if (runtime::avutil().av_frame_ref(out, picture) < 0) throw FFmpegException("Video encoding failed");
     out->interlaced_frame = frame->interlaced_frame;

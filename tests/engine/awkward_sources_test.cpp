@@ -182,6 +182,51 @@ TEST(AwkwardFrameRates, MpegOneGetsTheNearestRateOfTheStandard) {
   }
 }
 
+// One second of 10 fps pictures whose times jump by `jump` seconds after the fifth, as a damaged recording's
+// may: Motion JPEG in Matroska keeps the times as they are.
+std::filesystem::path JumpingTimes(const std::string& name, int jump) {
+  return media_test::Fixture("awkward_jump_" + name + ".mkv",
+                             "-f lavfi -i testsrc=size=64x48:rate=10:duration=1 -vf \"setpts='PTS+gte(N,5)*" +
+                                 std::to_string(jump) + "/TB'\" -fps_mode passthrough -c:v mjpeg");
+}
+
+// A constant frame rate fills a gap in the times with copies of the picture before it, but never past the
+// length or the size asked for, and a gap no recording has (more than 30 hours at 30 fps) is not filled.
+TEST(AwkwardTimestamps, AJumpIsFilledOnlyWithinTheLengthAndSizeAsked) {
+  const std::filesystem::path folder = TestFolder();
+  const std::filesystem::path two_hours = JumpingTimes("2h", 7200);
+  struct Case {
+    const char* Name;
+    std::filesystem::path Input;
+    const char* Options;
+    int MinPictures;
+    int MaxPictures;
+    std::uintmax_t MaxBytes;
+    bool GapSkipped;  // logged as too large a duplication
+  };
+  const Case cases[] = {
+      // Five pictures, then copies of the fifth up to the second asked for.
+      {"a length", two_hours, "vcodec=mpeg4\nr=10\nt=1", 10, 10, 100000, false},
+      // 72,000 copies would be 14 MB: they stop at the size limit.
+      {"a size", two_hours, "vcodec=mpeg4\nr=10\nfs=100000", 50, 5000, 150000, false},
+      {"a jump of 111 hours", JumpingTimes("111h", 400000), "vcodec=mpeg4\nr=10", 5, 5, 100000, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::filesystem::path output = folder / "jump.avi";
+    std::filesystem::remove(output);
+    LogLines log;
+    const auto result = Convert(c.Input, output, "", c.Options);
+    ASSERT_TRUE(result.Finished) << result.ErrorText;
+    const int pictures = DecodedPictures(output);
+    EXPECT_GE(pictures, c.MinPictures);
+    EXPECT_LE(pictures, c.MaxPictures);
+    EXPECT_LE(std::filesystem::file_size(output), c.MaxBytes);
+    EXPECT_TRUE(media_test::DecodesCleanly(output));
+    EXPECT_EQ(log.Has("frame duplication too large, skipping"), c.GapSkipped) << log.Text();
+  }
+}
+
 struct SizeCase {
   const char* Name;
   const char* Extension;
