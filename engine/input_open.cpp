@@ -180,7 +180,7 @@ bool TCustomFFmpeg::OpenInput(const std::string& file_name) {
           const AVRational aspect = stream->sample_aspect_ratio.num != 0 ? stream->sample_aspect_ratio
                                                                          : parameters_in->sample_aspect_ratio;
           const double ratio = aspect.den != 0 ? static_cast<double>(aspect.num) / aspect.den : 0.0;
-          if (p.FrameWidth * p.FrameHeight != 0) {
+          if (p.FrameWidth != 0 && p.FrameHeight != 0) {
             const double display = ratio != 0 ? p.FrameWidth * ratio : p.FrameWidth;
             p.FrameAspectRatio = static_cast<float>(display / p.FrameHeight);
           } else {

@@ -195,7 +195,7 @@ void TCustomFFmpeg::NewStream(OutputFile& output, AVMediaType kind) {
     if ((p.VideoGlobalHeader & 2) != 0) codec->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
     if (stream_copy) {
       const double aspect =
-          p.FrameWidth * p.FrameHeight != 0
+          p.FrameWidth != 0 && p.FrameHeight != 0
               ? static_cast<double>(p.FrameAspectRatio) * p.FrameHeight / static_cast<double>(p.FrameWidth)
               : static_cast<double>(p.FrameAspectRatio) * 3.0 / 4.0;
       stream->sample_aspect_ratio = NearestAspectFraction(aspect);
@@ -223,7 +223,7 @@ void TCustomFFmpeg::NewStream(OutputFile& output, AVMediaType kind) {
       codec->width = size.Width;
       codec->height = size.Height;
       const double aspect =
-          codec->width * codec->height != 0
+          codec->width != 0 && codec->height != 0
               ? static_cast<double>(p.FrameAspectRatio) * codec->height / static_cast<double>(codec->width)
               : static_cast<double>(p.FrameAspectRatio) * 3.0 / 4.0;
       codec->sample_aspect_ratio = NearestAspectFraction(aspect);
