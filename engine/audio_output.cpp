@@ -3,6 +3,7 @@
 // FIFO.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 #include "engine/audio_volume.h"
@@ -33,6 +34,9 @@ bool TakesAnyFrameSize(const AVCodecContext* encoder) {
                                       (encoder->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) != 0);
 }
 
+// 768 kHz to 8 kHz is 96; DSD's 2.8 MHz to 44.1 kHz is 64.
+constexpr std::int64_t kMaxResampleRatio = 256;
+
 }  // namespace
 
 void TCustomFFmpeg::AudioOutput(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* frame) {
@@ -50,6 +54,15 @@ void TCustomFFmpeg::AudioOutput(TOutputStreamState& ost, TInputStreamState& ist,
                              ost.ResamplerInputRate != frame->sample_rate ||
                              ost.ResamplerInputChannels != frame->ch_layout.nb_channels;
   if (ost.Resampler == nullptr || input_changed) {
+    // A damaged header's rate (hundreds of megahertz) would have the resampler work out its filter for many
+    // seconds, only to fail: no real pair of rates is this far apart.
+    const std::int64_t larger = std::max(frame->sample_rate, encoder->sample_rate);
+    const std::int64_t smaller = std::max(1, std::min(frame->sample_rate, encoder->sample_rate));
+    if (larger / smaller > kMaxResampleRatio) {
+      throw FFmpegException(runtime::TextFormat(
+          "Can not resample %d channels @ %d Hz to %d channels @ %d Hz: the rates are too far apart",
+          frame->ch_layout.nb_channels, frame->sample_rate, channels, encoder->sample_rate));
+    }
     if (encoder->ch_layout.nb_channels != frame->ch_layout.nb_channels) ost.AudioResample = true;
     AVChannelLayout in_layout = UsableLayout(frame->ch_layout);
     AVChannelLayout out_layout = UsableLayout(encoder->ch_layout);

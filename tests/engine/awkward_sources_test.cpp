@@ -227,6 +227,48 @@ TEST(AwkwardTimestamps, AJumpIsFilledOnlyWithinTheLengthAndSizeAsked) {
   }
 }
 
+// A mono 16-bit WAV whose header claims `rate` samples a second, with 2000 samples of silence.
+std::filesystem::path WavClaiming(const std::filesystem::path& file, std::uint32_t rate) {
+  std::string bytes;
+  const auto put = [&](std::uint32_t value, int size) {
+    for (int i = 0; i < size; ++i)
+      bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+  };
+  const std::uint32_t data_size = 4000;
+  bytes += "RIFF";
+  put(36 + data_size, 4);
+  bytes += "WAVEfmt ";
+  put(16, 4);
+  put(1, 2);  // PCM
+  put(1, 2);  // one channel
+  put(rate, 4);
+  put(rate * 2, 4);
+  put(2, 2);
+  put(16, 2);
+  bytes += "data";
+  put(data_size, 4);
+  bytes.append(data_size, '\0');
+  return MakeFile(file, bytes);
+}
+
+// A rate no recording has (a damaged header's) fails the re-encoding at once with the reason, instead of the
+// resampler working for many seconds to fail all the same.
+TEST(AwkwardSampleRates, RatesTooFarApartFailWithTheReason) {
+  const std::filesystem::path folder = TestFolder();
+  const std::filesystem::path input = WavClaiming(folder / "600MHz.wav", 600000000);
+  const auto result = Convert(input, folder / "out.mp2", "", "acodec=mp2\nar=22050");
+  EXPECT_FALSE(result.Finished);
+  EXPECT_NE(result.ErrorText.find("Can not resample 1 channels @ 600000000 Hz to 1 channels @ 22050 Hz: the "
+                                  "rates are too far apart"),
+            std::string::npos)
+      << result.ErrorText;
+  // A real pair far apart still converts: 192 kHz into 8 kHz.
+  const std::filesystem::path high = WavClaiming(folder / "192kHz.wav", 192000);
+  const auto converted = Convert(high, folder / "out8k.wav", "", "acodec=pcm_s16le\nar=8000");
+  ASSERT_TRUE(converted.Finished) << converted.ErrorText;
+  EXPECT_EQ(StreamEntry(folder / "out8k.wav", "a:0", "sample_rate"), "8000");
+}
+
 struct SizeCase {
   const char* Name;
   const char* Extension;
