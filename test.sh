@@ -78,5 +78,7 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 run_suite build-sanitized -DCMAKE_BUILD_TYPE=Debug "${clang[@]}" -DTARVELLO_FUZZ=ON
 took "the sanitized build and the suite"
-scripts/run-fuzzers.sh build-sanitized "$fuzz_seconds"
+# A fixed seed: what passed here passes in CI, instead of each run exploring somewhere new and failing a
+# change for a fault it did not bring. New ground is for ./test.sh --fuzz SECONDS, which starts anywhere.
+TARVELLO_FUZZ_SEED=${TARVELLO_FUZZ_SEED:-1} scripts/run-fuzzers.sh build-sanitized "$fuzz_seconds"
 took "the fuzzers"

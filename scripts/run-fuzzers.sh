@@ -3,6 +3,8 @@
 # grows a corpus of its own in BUILD/fuzz-runs/NAME/corpus (the committed seeds and regressions are read,
 # never written) and leaves its log and any crashing, leaking, hanging or memory-hungry input in
 # BUILD/fuzz-runs/NAME/. Fails when a fuzzer found something. Usage: run-fuzzers.sh BUILD SECONDS [NAME...]
+# TARVELLO_FUZZ_SEED=N starts libFuzzer's mutations from seed N (the same inputs in the same order, as far as
+# the timing allows); unset, every run starts from a new seed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -39,6 +41,7 @@ run_one() {  # name
   local arguments=(-max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=2560 -detect_leaks=1
                    -print_final_stats=1 -artifact_prefix="$work/findings/")
   [[ -n $dictionary ]] && arguments+=(-dict="$dictionary")
+  [[ -n ${TARVELLO_FUZZ_SEED:-} ]] && arguments+=(-seed="$TARVELLO_FUZZ_SEED")
   if "$program" "${arguments[@]}" "$work/corpus" "${inputs[@]}" >"$work/log" 2>&1; then
     echo "fuzz $name: clean after ${seconds} s ($(grep -o 'stat::number_of_executed_units: [0-9]*' "$work/log" |
       grep -o '[0-9]*$') inputs run)"
