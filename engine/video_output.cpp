@@ -1,5 +1,6 @@
 // The video output path: frame-rate synchronisation, then crop, scale and pad into the encoder's picture, and
 // the frames encoded.
+#include <algorithm>
 #include <cmath>
 
 #include "engine/ffmpeg_exception.h"
@@ -63,15 +64,17 @@ int TCustomFFmpeg::FramesToEmit(TOutputStreamState& ost) {
   } else if (time_base > 0) {
     ost.SyncOpts = RoundHalfEven(sync_time / time_base);
   }
-  int limit = p.MaxFrames[flVideo] - ost.FrameNumber;
-  // Pictures that would start at or after the recording time are not made: a timestamp jump in the input
-  // would otherwise fill the output with duplicates far beyond the length asked for, in one go.
-  if (time_base > 0 && p.RecordingTime != INT64_MAX) {
+  // Copies that would start at or after the recording time are not made: a timestamp jump in the input would
+  // otherwise fill the output with duplicates far beyond the length asked for, in one go. The picture itself
+  // still goes on (the writer drops what starts past the end), so that an encoder's delayed packets come out
+  // and the run ends there rather than reading the rest of the input.
+  if (frames > 1 && time_base > 0 && p.RecordingTime != INT64_MAX) {
     const std::int64_t end = runtime::avutil().av_rescale_q_rnd(p.RecordingTime, AVRational{1, AV_TIME_BASE},
                                                                 ost.Encoder->time_base, AV_ROUND_UP);
-    const std::int64_t before_end = end - ost.SyncOpts;
-    if (before_end < limit) limit = before_end > 0 ? static_cast<int>(before_end) : 0;
+    const std::int64_t before_end = std::max<std::int64_t>(end - ost.SyncOpts, 1);
+    if (before_end < frames) frames = static_cast<int>(before_end);
   }
+  const int limit = p.MaxFrames[flVideo] - ost.FrameNumber;
   return frames < limit ? frames : limit;
 }
 

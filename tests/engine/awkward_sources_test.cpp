@@ -205,8 +205,9 @@ TEST(AwkwardTimestamps, AJumpIsFilledOnlyWithinTheLengthAndSizeAsked) {
     bool GapSkipped;  // logged as too large a duplication
   };
   const Case cases[] = {
-      // Five pictures, then copies of the fifth up to the second asked for.
-      {"a length", two_hours, "vcodec=mpeg4\nr=10\nt=1", 10, 10, 100000, false},
+      // Five pictures, then copies of the fifth up to the second asked for (and the next picture, which ends
+      // the run).
+      {"a length", two_hours, "vcodec=mpeg4\nr=10\nt=1", 10, 11, 100000, false},
       // 72,000 copies would be 14 MB: they stop at the size limit.
       {"a size", two_hours, "vcodec=mpeg4\nr=10\nfs=100000", 50, 5000, 150000, false},
       {"a jump of 111 hours", JumpingTimes("111h", 400000), "vcodec=mpeg4\nr=10", 5, 5, 100000, true},
