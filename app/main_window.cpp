@@ -66,7 +66,7 @@ TForm1::TForm1(WindowOptions options)
   settings_ = options_.SettingsFile.isEmpty()
                   ? std::make_unique<QSettings>(SettingsFormat(), QSettings::UserScope,
                                                 SettingsOrganisation(), SettingsApplication())
-                  : std::make_unique<QSettings>(options_.SettingsFile, QSettings::IniFormat);
+                  : std::make_unique<QSettings>(options_.SettingsFile, SettingsFormat());
   logs_ = std::make_unique<JobLogs>(options_.LogFolder);
 
   auto* client = new QWidget(this);

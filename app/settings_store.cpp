@@ -1,5 +1,6 @@
 #include "app/settings_store.h"
 #include "app/local_names.h"
+#include "app/settings_file.h"
 
 #include <QFile>
 #include <optional>
@@ -78,7 +79,10 @@ void ApplyFirstRun(ShellState& state) {
 }  // namespace
 
 QSettings::Format SettingsFormat() {
-  return QSettings::NativeFormat;
+  // The same file name and text as Qt's own INI files, read by a reader that builds no objects.
+  static const QSettings::Format format =
+      QSettings::registerFormat(QStringLiteral("conf"), &ReadSettingsText, &WriteSettingsText);
+  return format;
 }
 
 QString SettingsOrganisation() {

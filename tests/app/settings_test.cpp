@@ -395,6 +395,53 @@ class SettingsTest : public QObject {
     QVERIFY(window->close());
   }
 
+  // A value that stands for an object (this program writes none) is unreadable, however it is spelled:
+  // Qt's own reader would build it and trust the lengths inside, so that a damaged one asks for gigabytes.
+  // Where such a value has a key of its own, the rest of the file is read.
+  void objectValuesAreUnreadable_data() {
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<int>("skinTag");
+    QTest::addColumn<int>("formatRow");
+    const QByteArray huge_list = "@Variant(\\0\\0\\0\\t\\x7f\\xff\\xff\\xff)";
+    QTest::newRow("a list of two thousand million values, in a key of its own") << "Extra=" + huge_list + "\n"
+                                                                                << 52 << 12;
+    QTest::newRow("the letters inside a text") << QByteArray("Extra=/tmp/@Variant(1)\n") << 52 << 12;
+    QTest::newRow("a text that begins with @") << QByteArray("Skin=@@Variant(1)\n") << 50 << 12;
+    QTest::newRow("an object as the skin") << "Skin=" + huge_list + "\n" << 50 << 12;
+    QTest::newRow("a whole number as an object")
+        << QByteArray("VideoQuality=@Variant(\\0\\0\\0\\x2\\0\\0\\0\\x1)\n") << 52 << 2;
+    QTest::newRow("quoted") << QByteArray("VideoQuality=\"@Variant(\\0\\0\\0\\x2\\0\\0\\0\\x1)\"\n") << 52
+                            << 2;
+    QTest::newRow("spelled with an escape")
+        << QByteArray("VideoQuality=@\\x56\\x61riant(\\0\\0\\0\\x2\\0\\0\\0\\x1)\n") << 52 << 2;
+    QTest::newRow("spelled over two lines")
+        << QByteArray("VideoQuality=@Var\\\r\niant(\\0\\0\\0\\x2\\0\\0\\0\\x1)\n") << 52 << 2;
+    QTest::newRow("in a list") << "VideoQuality=1, " + huge_list + "\n" << 52 << 2;
+    QTest::newRow("a rectangle") << QByteArray("VideoQuality=@Rect(1 2 3 4)\n") << 52 << 2;
+  }
+  void objectValuesAreUnreadable() {
+    QFETCH(QByteArray, line);
+    QFETCH(int, skinTag);
+    QFETCH(int, formatRow);
+    TestFolder folder;
+    const QString output = folder.Folder(QStringLiteral("out"));
+    WriteValidStore(folder, output);
+    {
+      // The store ends in its "[General]" section; a key given twice counts with its last value.
+      QFile file(folder.SettingsFile());
+      QVERIFY(file.open(QIODevice::Append));
+      file.write(line);
+    }
+    TestWindow window(folder);
+    window.Start();
+    QVERIFY(QTest::qWaitForWindowExposed(&window.Window()));
+    QCOMPARE(CheckedSkinTag(window), skinTag);
+    // The folder is read before the values above fail.
+    QCOMPARE(app_test::ToQString(window->Choices().OutputFolder), output);
+    QCOMPARE(window->Choices().ComboOutputFormat.Selected, formatRow);
+    QVERIFY(window->close());
+  }
+
   // The store is a folder: nothing can be read or written, and the window still opens.
   void unreadableStoreGivesTheFirstRunChoices() {
     TestFolder folder;

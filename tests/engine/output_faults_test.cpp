@@ -2,6 +2,7 @@
 // (its trailer is missing), a stopped run keeps its output closed with its trailer, a file that was there
 // before is never removed, and an output that is the input under another name is refused before it is
 // truncated. Every case runs in both schedules.
+#include <atomic>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -85,10 +86,15 @@ TEST_P(OutputFaults, AStoppedRunKeepsItsOutputWithItsTrailer) {
   const fs::path input = FourSeconds();
   ASSERT_FALSE(input.empty());
   const fs::path output = TestFolder() / "stopped.mp4";
+  // The task's termination and the all-done one come on threads of their own, in no fixed order; what they
+  // write outlives the component, which waits for them as it goes.
+  std::atomic<bool> ended{false};
+  std::atomic<bool> task_ended{false};
+  std::atomic<bool> failed{true};
+  bool stop_asked = false;
   engine::TVidrel vidrel;
   ASSERT_TRUE(vidrel.LoadMediaLibraries(runtime::ProgramFolder()));
   vidrel.SetProgressInterval(50);
-  bool stop_asked = false;
   // The first progress report asks the run to stop: it has written some of the file by then.
   vidrel.SetOnProgress([&](engine::TCustomVidrel& component, engine::PProgressInfo info) {
     if (!stop_asked && info->CurrentDuration > 0) {
@@ -105,14 +111,16 @@ TEST_P(OutputFaults, AStoppedRunKeepsItsOutputWithItsTrailer) {
   engine::InitOutputOptions(out);
   out.ExtOptions = Scheduled("vcodec=mpeg4\nacodec=aac", GetParam());
   ASSERT_TRUE(vidrel.SetOutputFile(index, output.string(), &out)) << vidrel.LastErrorText();
-  std::atomic<bool> ended{false};
-  std::atomic<bool> failed{false};
   vidrel.SetOnTerminate([&](engine::TCustomVidrel&, const engine::TTerminateInfo& info) {
-    if (info.TaskIndex >= 0) failed = info.ExceptionRaised;
-    if (info.TaskIndex < 0) ended = true;
+    if (info.TaskIndex < 0) {
+      ended = true;
+      return;
+    }
+    failed = info.ExceptionRaised;
+    task_ended = true;
   });
   vidrel.StartTask(1);
-  ASSERT_TRUE(engine_test::WaitServing([&] { return ended.load(); }, std::chrono::seconds(60)));
+  ASSERT_TRUE(engine_test::WaitServing([&] { return ended && task_ended; }, std::chrono::seconds(60)));
   EXPECT_TRUE(stop_asked);
   EXPECT_FALSE(failed);
   ASSERT_TRUE(fs::exists(output));

@@ -207,14 +207,17 @@ TEST_P(PipelineControl, PauseHoldsEveryStageAndStopEndsTheRunWithAPlayableOutput
   const std::filesystem::path input = TenSeconds();
   const int threads = LiveThreads();
   {
-    SlowVideoVidrel vidrel;
-    ASSERT_TRUE(vidrel.LoadMediaLibraries(runtime::ProgramFolder()));
-    vidrel.SetProgressInterval(100);
+    // The task's termination and the all-done one come on threads of their own, in no fixed order; what
+    // they write outlives the component, which waits for them as it goes.
     std::mutex mutex;
     bool ended = false;
+    bool task_ended = false;
     bool finished = true;
     bool failed = true;
     std::atomic<int> progress{0};  // the handler may run on the task's thread
+    SlowVideoVidrel vidrel;
+    ASSERT_TRUE(vidrel.LoadMediaLibraries(runtime::ProgramFolder()));
+    vidrel.SetProgressInterval(100);
     vidrel.SetOnProgress([&](engine::TCustomVidrel&, engine::PProgressInfo) { ++progress; });
     vidrel.SetOnTerminate([&](engine::TCustomVidrel&, const engine::TTerminateInfo& info) {
       std::lock_guard lock(mutex);
@@ -222,6 +225,7 @@ TEST_P(PipelineControl, PauseHoldsEveryStageAndStopEndsTheRunWithAPlayableOutput
         ended = true;
         return;
       }
+      task_ended = true;
       finished = info.Finished;
       failed = info.ExceptionRaised;
     });
@@ -251,7 +255,7 @@ TEST_P(PipelineControl, PauseHoldsEveryStageAndStopEndsTheRunWithAPlayableOutput
     ASSERT_TRUE(engine_test::WaitServing(
         [&] {
           std::lock_guard lock(mutex);
-          return ended;
+          return ended && task_ended;
         },
         std::chrono::seconds(10)));
     EXPECT_FALSE(finished);
