@@ -2,7 +2,6 @@
 #include "app/local_names.h"
 
 #include <QFile>
-#include <QMetaObject>
 #include <exception>
 #include <system_error>
 
@@ -42,19 +41,15 @@ void IntakeWorker::Run(QStringList files, probe::TCustomAVProbe& probe) {
       if (cancel_) break;
       const profiles::SourceFacts facts = profiles::ReadSourceFacts(probe, ToLocalName(file));
       // Posting never waits: the main thread adds the row when it gets to it.
-      QMetaObject::invokeMethod(
-          this, [this, file, facts] { on_file_(file, facts); }, Qt::QueuedConnection);
+      to_main_.Post([this, file, facts] { on_file_(file, facts); });
     }
   } catch (const std::exception&) {
     // An error ends the intake; the rows added so far stay.
   }
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        running_ = false;
-        on_finished_();
-      },
-      Qt::QueuedConnection);
+  to_main_.Post([this] {
+    running_ = false;
+    on_finished_();
+  });
 }
 
 }  // namespace app

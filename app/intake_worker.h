@@ -9,6 +9,7 @@
 #include <functional>
 #include <thread>
 
+#include "app/cross_thread_calls.h"
 #include "probe/av_probe.h"
 #include "profiles/source_facts.h"
 
@@ -38,6 +39,7 @@ class IntakeWorker final : public QObject {
 
   std::function<void(const QString&, const profiles::SourceFacts&)> on_file_;
   std::function<void()> on_finished_;
+  CrossThreadCalls to_main_;  // the worker's readings and its end, on their way to the main thread
   std::atomic<bool> cancel_{false};
   bool running_ = false;  // main thread: set by Start, cleared when the finish reaches the main thread
   std::thread thread_;

@@ -1,9 +1,10 @@
-// Serves the engine's main-thread queue from the Qt event loop: each call a worker queues posts one serve
-// call to the event loop, so the engine's events reach the window without polling, and modal dialogs and
+// Serves the engine's main-thread queue from the Qt event loop: each call a worker queues sends one wake-up
+// signal to the event loop, so the engine's events reach the window without polling, and modal dialogs and
 // every other nested loop keep serving them.
 #pragma once
 
 #include <QObject>
+#include <memory>
 
 namespace app {
 
@@ -16,6 +17,14 @@ class MainThreadBridge : public QObject {
   ~MainThreadBridge() override;
   MainThreadBridge(const MainThreadBridge&) = delete;
   MainThreadBridge& operator=(const MainThreadBridge&) = delete;
+
+ signals:
+  // Emitted on the queuing worker; received on the main thread.
+  void CallsQueued();
+
+ private:
+  struct Handle;
+  std::shared_ptr<Handle> handle_;
 };
 
 }  // namespace app

@@ -88,6 +88,7 @@ TForm1::TForm1(WindowOptions options)
   profiles::FillOutputFormatList(choices_);
   profiles::FillPreferenceLists(choices_);
 
+  engine_calls_ = new CrossThreadCalls(this);
   queue_ = std::make_unique<QueueController>(*this, files_, *vidrel_, logs_.get());
   intake_ = std::make_unique<IntakeWorker>(
       [this](const QString& path, const profiles::SourceFacts& facts) { AddIntakeRow(path, facts); },
@@ -139,8 +140,7 @@ void TForm1::ConnectEngine() {
   });
   // Terminations come on threads of their own: only a call queued to the window crosses over.
   vidrel.SetOnTerminate([this](engine::TCustomVidrel&, const engine::TTerminateInfo& info) {
-    QMetaObject::invokeMethod(
-        this, [this, info] { queue_->VidrelTerminate(info); }, Qt::QueuedConnection);
+    engine_calls_->Post([this, info] { queue_->VidrelTerminate(info); });
   });
 }
 

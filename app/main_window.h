@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/choice_binding.h"
+#include "app/cross_thread_calls.h"
 #include "app/dialogs.h"
 #include "app/file_list_model.h"
 #include "app/preview_panel.h"
@@ -141,6 +142,9 @@ class TForm1 final : public QMainWindow, public QueueHost, public PreviewHost {
   std::unique_ptr<JobLogs> logs_;
   std::unique_ptr<QueueController> queue_;
   std::unique_ptr<IntakeWorker> intake_;
+  // The engine's terminations, which come on threads of their own, on their way to the main thread. A child
+  // of the window: it outlives the engine, whose last terminations it then drops.
+  CrossThreadCalls* engine_calls_ = nullptr;
   // Destroyed first (see the destructor): its last events still reach the queue and the window.
   std::unique_ptr<engine::TVidrel> vidrel_;
 

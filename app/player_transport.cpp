@@ -1,7 +1,6 @@
 #include "app/player_transport.h"
 
 #include <QFile>
-#include <QMetaObject>
 #include <mutex>
 
 #include "app/local_names.h"
@@ -15,11 +14,12 @@ namespace app {
 // main thread paints it; one queued call at a time, so a busy window never piles up frames.
 struct FrameMailbox {
   std::mutex Lock;
-  runtime::Bitmap Newest;       // under Lock
-  bool CallQueued = false;      // under Lock
-  std::uint64_t Accepting = 0;  // under Lock: the playback whose frames are shown, 0 for none
-  std::uint64_t Playbacks = 0;  // under Lock
-  PreviewArea* Area = nullptr;  // under Lock; null once the transport is gone
+  runtime::Bitmap Newest;             // under Lock
+  bool CallQueued = false;            // under Lock
+  std::uint64_t Accepting = 0;        // under Lock: the playback whose frames are shown, 0 for none
+  std::uint64_t Playbacks = 0;        // under Lock
+  PreviewArea* Area = nullptr;        // under Lock; null once the transport is gone
+  CrossThreadCalls* Calls = nullptr;  // under Lock; the transport's way to the main thread, null with Area
 };
 
 namespace {
@@ -31,23 +31,20 @@ void Deliver(const std::shared_ptr<FrameMailbox>& mailbox, std::uint64_t playbac
   mailbox->Newest = frame;
   if (mailbox->CallQueued) return;
   mailbox->CallQueued = true;
-  // Under the lock, so the transport's destructor cannot take the area away in between.
-  QMetaObject::invokeMethod(
-      mailbox->Area,
-      [mailbox, playback] {
-        runtime::Bitmap shown;
-        PreviewArea* area = nullptr;
-        {
-          std::lock_guard<std::mutex> taken(mailbox->Lock);
-          mailbox->CallQueued = false;
-          if (mailbox->Accepting != playback) return;
-          shown = std::move(mailbox->Newest);
-          mailbox->Newest = runtime::Bitmap();
-          area = mailbox->Area;
-        }
-        if (area != nullptr) area->ShowFrame(shown);
-      },
-      Qt::QueuedConnection);
+  // Under the lock, so the transport's destructor cannot take the way to the main thread away in between.
+  mailbox->Calls->Post([mailbox, playback] {
+    runtime::Bitmap shown;
+    PreviewArea* area = nullptr;
+    {
+      std::lock_guard<std::mutex> taken(mailbox->Lock);
+      mailbox->CallQueued = false;
+      if (mailbox->Accepting != playback) return;
+      shown = std::move(mailbox->Newest);
+      mailbox->Newest = runtime::Bitmap();
+      area = mailbox->Area;
+    }
+    if (area != nullptr) area->ShowFrame(shown);
+  });
 }
 
 }  // namespace
@@ -55,6 +52,7 @@ void Deliver(const std::shared_ptr<FrameMailbox>& mailbox, std::uint64_t playbac
 PlayerTransport::PlayerTransport(PreviewArea& area)
     : area_(area), mailbox_(std::make_shared<FrameMailbox>()) {
   mailbox_->Area = &area;
+  mailbox_->Calls = &frames_to_main_;
   player_.OnFileOpen = [this](player::TCustomPlayer&, std::int64_t duration, int, int, int& screen_width,
                               int& screen_height) {
     // The picture fills the whole area.
@@ -79,6 +77,7 @@ PlayerTransport::~PlayerTransport() {
   {
     std::lock_guard<std::mutex> hold(mailbox_->Lock);
     mailbox_->Area = nullptr;
+    mailbox_->Calls = nullptr;
     mailbox_->Accepting = 0;
   }
   player_.Stop(true);

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <memory>
 
+#include "app/cross_thread_calls.h"
 #include "app/preview_transport.h"
 #include "player/ff_player.h"
 
@@ -36,6 +37,8 @@ class PlayerTransport final : public PreviewTransport {
  private:
   PreviewArea& area_;
   std::shared_ptr<FrameMailbox> mailbox_;
+  // Frames painted by the area, on their way from the render thread; outlives the player's threads.
+  CrossThreadCalls frames_to_main_;
   // The player raises its end at every refresh until it is stopped; the panel hears of it once per file.
   // Set on the player's thread, cleared by Open before the player starts.
   std::atomic<bool> end_reported_{false};

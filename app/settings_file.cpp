@@ -72,8 +72,8 @@ char32_t ReadEscapeNumber(QByteArrayView data, qsizetype& i, int base) {
   return value;
 }
 
-// Plain bytes are UTF-8; they wait here until an escape or the end, so that a character split over
-// nothing else is decoded whole.
+// Plain bytes are UTF-8: they gather here until an escape or the end and are decoded together, so that a
+// character of several bytes is decoded whole.
 class TextBuilder {
  public:
   void Byte(char ch) { pending_ += ch; }

@@ -153,10 +153,18 @@ strip=$(colour_at menu-closed 176 131)
   fail "under the closed menu: $strip, the picture is $second"
 
 # Snapshots while paused: the file's size and colour.
+# Each one is waited for: the click's sound opens a device of its own first, slow under a sanitizer.
+wait_for_file() {
+  for _ in $(seq 100); do
+    [[ -s $1 ]] && return 0
+    sleep 0.1
+  done
+  return 1
+}
 snapshot
-sleep 0.8
+wait_for_file "$work/out/clip.bmp"
 snapshot
-sleep 0.8
+wait_for_file "$work/out/clip-1.bmp"
 for name in clip.bmp clip-1.bmp; do
   file=$work/out/$name
   if [[ -s $file ]]; then
