@@ -72,6 +72,18 @@ char32_t ReadEscapeNumber(QByteArrayView data, qsizetype& i, int base) {
   return value;
 }
 
+// The number written with exactly count hex digits from data[first] on; none when they are not all there.
+std::optional<char32_t> FixedHexNumber(QByteArrayView data, qsizetype first, int count) {
+  if (first + count > data.size()) return std::nullopt;
+  char32_t value = 0;
+  for (qsizetype at = first; at < first + count; ++at) {
+    const std::optional<int> digit = HexDigit(data[at]);
+    if (!digit) return std::nullopt;
+    value = value * 16 + static_cast<char32_t>(*digit);
+  }
+  return value;
+}
+
 // Plain bytes are UTF-8: they gather here until an escape or the end and are decoded together, so that a
 // character of several bytes is decoded whole.
 class TextBuilder {
@@ -99,17 +111,15 @@ QString UnescapedKey(QByteArrayView raw) {
       ++i;
       continue;
     }
-    if (ch == '%' && i + 5 < raw.size() && raw[i + 1] == 'U' && HexDigit(raw[i + 2]) &&
-        HexDigit(raw[i + 3]) && HexDigit(raw[i + 4]) && HexDigit(raw[i + 5])) {
-      qsizetype digits = i + 2;
-      AppendCodePoint(key.Text(), ReadEscapeNumber(raw.first(i + 6), digits, 16));
-      i += 6;
-      continue;
-    }
-    if (ch == '%' && i + 2 < raw.size() && HexDigit(raw[i + 1]) && HexDigit(raw[i + 2])) {
-      AppendCodePoint(key.Text(), static_cast<char32_t>(*HexDigit(raw[i + 1]) * 16 + *HexDigit(raw[i + 2])));
-      i += 3;
-      continue;
+    if (ch == '%') {
+      // "%UXXXX" or "%XX": a character by its number.
+      const bool wide = i + 1 < raw.size() && raw[i + 1] == 'U';
+      const qsizetype first = i + (wide ? 2 : 1);
+      if (const std::optional<char32_t> code = FixedHexNumber(raw, first, wide ? 4 : 2)) {
+        AppendCodePoint(key.Text(), *code);
+        i = first + (wide ? 4 : 2);
+        continue;
+      }
     }
     key.Byte(ch);
     ++i;

@@ -59,6 +59,14 @@ play() { panel_button 22; }
 pause() { panel_button 67; }
 volume() { panel_button 162; }
 snapshot() { panel_button 209; }
+# Waits up to 10 s for a file to appear with something in it.
+wait_for_file() {
+  for _ in $(seq 100); do
+    [[ -s $1 ]] && return 0
+    sleep 0.1
+  done
+  return 1
+}
 
 # The colour at a point of the picture area in a fresh screenshot: red, blue or the pixel's own text.
 colour_at() {
@@ -154,13 +162,6 @@ strip=$(colour_at menu-closed 176 131)
 
 # Snapshots while paused: the file's size and colour.
 # Each one is waited for: the click's sound opens a device of its own first, slow under a sanitizer.
-wait_for_file() {
-  for _ in $(seq 100); do
-    [[ -s $1 ]] && return 0
-    sleep 0.1
-  done
-  return 1
-}
 snapshot
 wait_for_file "$work/out/clip.bmp"
 snapshot
