@@ -46,31 +46,64 @@ if [[ $mode == fuzz ]]; then
   exit 0
 fi
 
-scripts/check-format.sh
+# The closing line counts the whole run: every CTest test, and each fuzzer as one. A step without which the
+# rest cannot run (the format check, a build) counts as one failure and ends the run there.
+passed=0
+failed=0
+closing_line() {
+  echo "test.sh: $passed passed, $failed failed"
+  [[ $failed -eq 0 ]]
+}
+step() {  # what, command...
+  local what=$1; shift
+  "$@" && return 0
+  echo "test.sh: $what failed"
+  failed=$((failed + 1))
+  closing_line
+  exit 1
+}
 
+quietly() { "$@" >/dev/null; }
+
+step "the format check" scripts/check-format.sh
+
+# Builds and runs the suite, counting its tests.
 run_suite() {  # build-folder, cmake options...
   local folder=$1; shift
-  cmake -S . -B "$folder" -G Ninja -DTARVELLO_WERROR=ON -DTARVELLO_BUILD_TESTS=ON "$@" >/dev/null
-  cmake --build "$folder" -j "$jobs"
-  (cd "$folder" && ctest -j "$jobs" --output-on-failure --no-tests=error --timeout 300)
+  step "configuring $folder" quietly cmake -S . -B "$folder" -G Ninja -DTARVELLO_WERROR=ON \
+    -DTARVELLO_BUILD_TESTS=ON "$@"
+  step "the build in $folder" cmake --build "$folder" -j "$jobs"
+  local log=$folder/ctest-summary.log counts
+  (cd "$folder" && ctest -j "$jobs" --output-on-failure --no-tests=error --timeout 300) | tee "$log" || true
+  # "97% tests passed, 2 tests failed out of 677"
+  counts=$(grep -Eo '[0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
+  if [[ $counts =~ ^([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+)$ ]]; then
+    passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+    failed=$((failed + BASH_REMATCH[1]))
+  else
+    echo "test.sh: ctest gave no count of its tests"
+    failed=$((failed + 1))
+  fi
 }
 
 if [[ $mode == tsan ]]; then
   export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
   run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DTARVELLO_SANITIZE=thread
-  exit 0
+  closing_line
+  exit
 fi
 
 if [[ $mode == release ]]; then
   run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-  exit 0
+  closing_line
+  exit
 fi
 
 # The suite runs once, in the sanitized build: two full suites and three builds do not fit CI's time on two
 # cores. The g++ build of the program still has to build without a warning.
-cmake -S . -B build-gcc -G Ninja -DTARVELLO_WERROR=ON -DTARVELLO_BUILD_TESTS=OFF \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build-gcc -j "$jobs"
+step "configuring build-gcc" quietly cmake -S . -B build-gcc -G Ninja -DTARVELLO_WERROR=ON \
+  -DTARVELLO_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+step "the g++ build" cmake --build build-gcc -j "$jobs"
 took "the program's g++ build"
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
@@ -80,5 +113,16 @@ run_suite build-sanitized -DCMAKE_BUILD_TYPE=Debug "${clang[@]}" -DTARVELLO_FUZZ
 took "the sanitized build and the suite"
 # A fixed seed: what passed here passes in CI, instead of each run exploring somewhere new and failing a
 # change for a fault it did not bring. New ground is for ./test.sh --fuzz SECONDS, which starts anywhere.
-TARVELLO_FUZZ_SEED=${TARVELLO_FUZZ_SEED:-1} scripts/run-fuzzers.sh build-sanitized "$fuzz_seconds"
+fuzz_log=build-sanitized/fuzz-summary.log
+TARVELLO_FUZZ_SEED=${TARVELLO_FUZZ_SEED:-1} scripts/run-fuzzers.sh build-sanitized "$fuzz_seconds" |
+  tee "$fuzz_log" || true
 took "the fuzzers"
+# "fuzzers: 6 clean, 0 found a fault"
+if [[ $(tail -1 "$fuzz_log") =~ ^fuzzers:\ ([0-9]+)\ clean,\ ([0-9]+)\ found ]]; then
+  passed=$((passed + BASH_REMATCH[1]))
+  failed=$((failed + BASH_REMATCH[2]))
+else
+  echo "test.sh: the fuzzers gave no count"
+  failed=$((failed + 1))
+fi
+closing_line

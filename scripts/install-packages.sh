@@ -17,7 +17,7 @@ test_packages=(
   clang-format    # the format check
   clang-14 libclang-rt-14-dev  # the fuzzers: libFuzzer with the sanitizers
   locales         # locale sources: a test makes a comma-decimal locale with localedef
-  xvfb xauth imagemagick xdotool  # the window's end-to-end test and its screenshots
+  xvfb xauth imagemagick xdotool x11-utils  # the window's end-to-end test, its screenshots, xprop
   desktop-file-utils appstream    # the packaging checks
   sox             # the preview's sound checks read the disk audio driver's output
 )

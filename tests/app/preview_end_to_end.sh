@@ -14,11 +14,11 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 program=$(realpath "$1")
 work=$(realpath -m "$2")
 failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-pass() { echo "ok: $*"; }
+fail() { echo "FAIL (${SECONDS} s): $*"; failures=$((failures + 1)); }
+pass() { echo "ok (${SECONDS} s): $*"; }
 
 # shellcheck source=work_folder.sh
-source "$here/work_folder.sh" Xvfb xdotool import convert identify ffmpeg sox
+source "$here/work_folder.sh" Xvfb xdotool xprop import convert identify ffmpeg sox
 shots=$work/screenshots
 sound=$work/sound.raw
 export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$sound
@@ -31,7 +31,7 @@ ffmpeg -nostdin -v error -y -f lavfi -i color=c=red:size=320x240:rate=25:duratio
   -map '[v]' -map 3 -c:v libx264 -preset ultrafast -g 25 -pix_fmt yuv420p -c:a aac -ac 2 -ar 44100 \
   "$work/media/clip.mp4" || fail "making clip.mp4"
 
-cat >"$work/home/config/Tarvello/Tarvello Video Converter.conf" <<EOF
+cat >"$home/config/Tarvello/Tarvello Video Converter.conf" <<EOF
 [General]
 Skin=No Skin
 Output%20Folder="$work/out"
@@ -48,7 +48,7 @@ if [[ -z $window ]]; then
   fail "the window did not appear: $(cat "$work/program.log")"
   exit 1
 fi
-sleep 1.5
+settled_screenshot "$window" "$shots/window.png"
 eval "$(xdotool getwindowgeometry --shell "$window")"
 menu_bar=$((HEIGHT - 582))
 # Places inside the window's client area: the picture area is 255 x 137 at (283, 350).
@@ -59,9 +59,10 @@ play() { panel_button 22; }
 pause() { panel_button 67; }
 volume() { panel_button 162; }
 snapshot() { panel_button 209; }
-# Waits up to 10 s for a file to appear with something in it.
+select_row() { xdotool mousemove --window "$window" 100 $((menu_bar + 88)) click 1; }
+# Waits up to 30 s for a file to appear with something in it.
 wait_for_file() {
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     [[ -s $1 ]] && return 0
     sleep 0.1
   done
@@ -82,81 +83,118 @@ classify() {
   elif ((b > 200 && r < 60 && g < 60)); then echo blue
   else echo "$1"; fi
 }
-# The sound written since byte $1: "RMS max frequency" of its left channel as sox measures them (stereo, 16
-# bits, 44.1 kHz).
-sound_since() {
-  tail -c +$(($1 + 1)) "$sound" >"$work/part.raw"
-  sox -t raw -r 44100 -e signed -b 16 -c 2 "$work/part.raw" -n remix 1 stat 2>&1 |
-    awk '/RMS +amplitude/ {rms=$3} /Maximum amplitude/ {max=$3} /Rough +frequency/ {f=$3} END {print rms, max, f}'
+# Takes screenshots named $1 until the centre of the picture area shows $2, up to $3 seconds; echoes what it
+# showed last.
+wait_colour() {
+  local name=$1 wanted=$2 seconds=$3 shown="" deadline=$((SECONDS + $3))
+  while :; do
+    shown=$(colour_at "$name" 127 68)
+    [[ $shown == "$wanted" || $SECONDS -ge $deadline ]] && break
+    sleep 0.2
+  done
+  echo "$shown"
 }
-sound_bytes() { stat -c %s "$sound" 2>/dev/null || echo 0; }
-# 0.5 s of sound in bytes: what the device may still have held when a change was made.
-half_second=$((44100 * 4 / 2))
-
-before=$(colour_at idle 127 68)
-xdotool mousemove --window "$window" 100 $((menu_bar + 88)) click 1  # the row
-sleep 0.3
-play
-sleep 1.2
-shown=$(colour_at playing-red 127 68)
-[[ $shown == red ]] && pass "Play shows the file's red" || fail "playing at 1 s: $shown"
-sleep 0.3
-colour_at playing-red-later 127 68 >/dev/null
 same_area() {
   cmp -s <(convert "$shots/$1.png" -crop "255x137+$area_x+$area_y" rgb:-) \
     <(convert "$shots/$2.png" -crop "255x137+$area_x+$area_y" rgb:-)
 }
-same_area playing-red playing-red-later && fail "playing, the picture does not move"
-sleep 3.3
-shown=$(colour_at playing-blue 127 68)
-[[ $shown == blue ]] && pass "then its blue" || fail "playing at 4.8 s: $shown"
+# The sound written from byte $1 on, $2 bytes of it: "RMS max frequency" of its left channel as sox
+# measures them (stereo, 16 bits, 44.1 kHz).
+sound_at() {
+  tail -c +$(($1 + 1)) "$sound" | head -c "$2" >"$work/part.raw"
+  sox -t raw -r 44100 -e signed -b 16 -c 2 "$work/part.raw" -n remix 1 stat 2>&1 |
+    awk '/RMS +amplitude/ {rms=$3} /Maximum amplitude/ {max=$3} /Rough +frequency/ {f=$3} END {print rms, max, f}'
+}
+sound_bytes() { stat -c %s "$sound" 2>/dev/null || echo 0; }
+second_of_sound=$((44100 * 4))
+# 0.5 s of sound in bytes: what the device may still have held when a change was made.
+half_second=$((second_of_sound / 2))
+# Waits up to 30 s until the sound file holds $1 bytes; the player writes it at the pace of the file.
+wait_sound_bytes() {
+  for _ in $(seq 300); do
+    (($(sound_bytes) >= $1)) && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+before=$(colour_at idle 127 68)
+select_row
+play
+shown=$(wait_colour playing-red red 30)
+[[ $shown == red ]] && pass "Play shows the file's red" || fail "playing, the picture shows $shown, not red"
+moved=no
+for _ in $(seq 50); do
+  colour_at playing-red-later 127 68 >/dev/null
+  same_area playing-red playing-red-later || { moved=yes; break; }
+  sleep 0.2
+done
+[[ $moved == yes ]] || fail "playing, the picture does not move"
+shown=$(wait_colour playing-blue blue 30)
+[[ $shown == blue ]] && pass "then its blue" || fail "playing after the red: $shown"
 [[ -s $work/out/clip.bmp ]] && fail "a snapshot exists before one was taken"
 
-# The first half second may still hold the device's start.
-read -r rms max frequency <<<"$(sound_since "$half_second")"
+# The first half second may still hold the device's start; at the blue, 4 s of the file have played.
+read -r rms max frequency <<<"$(sound_at "$half_second" $((3 * second_of_sound)))"
 if awk -v f="$frequency" -v m="$max" 'BEGIN {exit !(f > 950 && f < 1050 && m > 0.05)}'; then
   pass "the sound is the file's tone: $frequency Hz, peak $max"
 else
   fail "the sound: $frequency Hz, peak $max, rms $rms"
 fi
 
-# Half Volume: the volume menu with the keyboard.
-mark=$(sound_bytes)
+# Half Volume: the volume menu with the keyboard. The sound measured is the second that follows the half
+# second after the menu closed.
 volume
-sleep 0.4
+wait_shown_windows 2 || fail "the volume menu did not open"
 xdotool key Down Down Return
-sleep 1.2
-read -r half_rms _ _ <<<"$(sound_since $((mark + half_second)))"
+wait_shown_windows 1 || fail "the volume menu did not close"
+mark=$(($(sound_bytes) + half_second))
+wait_sound_bytes $((mark + second_of_sound)) || fail "no sound was written after Half Volume"
+read -r half_rms _ _ <<<"$(sound_at "$mark" "$second_of_sound")"
 if awk -v h="$half_rms" -v f="$rms" 'BEGIN {r = h / f; exit !(r > 0.4 && r < 0.6)}'; then
   pass "Half Volume: RMS $half_rms against $rms"
 else
   fail "Half Volume: RMS $half_rms against $rms"
 fi
 
-# The picture area takes the keyboard with a click: M mutes, Space pauses.
-xdotool mousemove $((area_x + 127)) $((area_y + 68)) click 1
-sleep 0.2
-xdotool key m
+# The picture area takes the keyboard with a click: M mutes, Space pauses. The key takes effect when the
+# program gets to it: each quarter of a second of sound written after it is measured until one is silent.
+xdotool mousemove $((area_x + 127)) $((area_y + 68)) click 1 key m
+quarter=$((second_of_sound / 4))
 mark=$(sound_bytes)
-sleep 1.2
-read -r _ muted_max _ <<<"$(sound_since $((mark + half_second)))"
+muted_max=none
+for _ in $(seq 40); do
+  wait_sound_bytes $((mark + quarter)) || break
+  read -r _ muted_max _ <<<"$(sound_at "$mark" "$quarter")"
+  awk -v m="$muted_max" 'BEGIN {exit !(m < 0.001)}' && break
+  mark=$((mark + quarter))
+done
 awk -v m="$muted_max" 'BEGIN {exit !(m < 0.001)}' && pass "M mutes: peak $muted_max" ||
   fail "after M the peak is $muted_max"
+# Paused, the moving square holds: two screenshots a second apart are the same.
 xdotool key space
-sleep 0.5
-first=$(colour_at paused-1 127 68)
-sleep 1
-second=$(colour_at paused-2 127 68)
-same_area paused-1 paused-2 &&
-  pass "Space pauses: the picture holds ($first)" || fail "paused, the picture changed: $first, $second"
+paused=no
+for _ in $(seq 20); do
+  first=$(colour_at paused-1 127 68)
+  sleep 1
+  second=$(colour_at paused-2 127 68)
+  same_area paused-1 paused-2 && { paused=yes; break; }
+done
+[[ $paused == yes ]] && pass "Space pauses: the picture holds ($first)" ||
+  fail "paused, the picture changed: $first, $second"
 
 # The volume menu covers a strip of the picture; once it closes, the strip shows the picture again.
 volume
-sleep 0.4
+wait_shown_windows 2 || fail "the volume menu did not open"
 import -window root "$shots/volume-menu.png"
 xdotool key Escape
-sleep 0.5
-strip=$(colour_at menu-closed 176 131)
+wait_shown_windows 1 || fail "the volume menu did not close"
+strip=""
+for _ in $(seq 50); do
+  strip=$(colour_at menu-closed 176 131)
+  [[ $strip == "$second" ]] && break
+  sleep 0.2
+done
 [[ $strip == "$second" ]] && pass "the strip under the menu is redrawn ($strip)" ||
   fail "under the closed menu: $strip, the picture is $second"
 
@@ -179,30 +217,36 @@ for name in clip.bmp clip-1.bmp; do
   fi
 done
 
-# On to the end: the default picture comes back.
+# On to the end (about 6 s of the file are left): the default picture comes back.
 xdotool mousemove $((area_x + 127)) $((area_y + 68)) click 1 key space
-sleep 5
-shown=$(colour_at ended 127 68)
+shown=$(wait_colour ended "$before" 60)
 [[ $shown == "$before" ]] && pass "the end brings back the default picture" ||
   fail "after the end the area shows $shown, idle it showed $before"
 
 # File > Exit after playing: status 0 (under AddressSanitizer also: no leak).
-xdotool mousemove --window "$window" 16 8 click 1
-sleep 0.4
-xdotool key Down Return
+choose_exit
 wait_program
 [[ $status -eq 0 ]] && pass "File > Exit after playing: status 0" || fail "File > Exit after playing: status $status"
 
-# SIGTERM ends the program, also while a file plays.
+# SIGTERM ends the program at once, also while a file plays: the signal's own ending, status 128 + 15
+# (docs/window.md).
+rm -f "$sound"
 start_program "$work/media/clip.mp4"
-sleep 1.5
-xdotool mousemove --window "$window" 100 $((menu_bar + 88)) click 1
-sleep 0.3
-play
-sleep 1
-kill "$app_pid" 2>/dev/null
-wait_program
-[[ $status -ne 124 ]] && pass "SIGTERM ends the program while it plays" || fail "the program did not end on SIGTERM"
+if [[ -n $window ]]; then
+  settled_screenshot "$window" "$shots/before-sigterm.png"
+  select_row
+  play
+  shown=$(wait_colour sigterm-playing red 30)
+  kill -TERM "$app_pid" 2>/dev/null
+  wait_program
+  if [[ $shown == red && -s $sound && $status -eq 143 ]]; then
+    pass "SIGTERM while a file plays: status 143"
+  else
+    fail "SIGTERM while a file plays: the picture showed $shown, sound $(sound_bytes) bytes, status $status"
+  fi
+else
+  fail "the window did not appear for the SIGTERM run: $(tail -5 "$work/program.log")"
+fi
 
 echo "screenshots in $shots"
 echo "$failures failure(s)"

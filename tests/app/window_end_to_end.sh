@@ -13,17 +13,17 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 program=$(realpath "$1")
 work=$(realpath -m "$2")
 failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-pass() { echo "ok: $*"; }
+fail() { echo "FAIL (${SECONDS} s): $*"; failures=$((failures + 1)); }
+pass() { echo "ok (${SECONDS} s): $*"; }
 
 # shellcheck source=work_folder.sh
-source "$here/work_folder.sh" Xvfb xdotool import ffmpeg ffprobe
+source "$here/work_folder.sh" Xvfb xdotool xprop import ffmpeg ffprobe
 shots=$work/screenshots
-settings="$work/home/config/Tarvello/Tarvello Video Converter.conf"
-logs=$work/home/state/tarvello/logs
+settings="$home/config/Tarvello/Tarvello Video Converter.conf"
+logs=$home/state/tarvello/logs
 
 # --- No display at all -------------------------------------------------------------------------------------
-no_display_errors=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME="$work/home" "$program" 2>&1 >/dev/null)
+no_display_errors=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME="$home" "$program" 2>&1 >/dev/null)
 status=$?
 if [[ $status -eq 1 && $(printf '%s\n' "$no_display_errors" | wc -l) -eq 1 && $no_display_errors == *tarvello-convert* ]]; then
   pass "without a display: status 1 and one line: $no_display_errors"
@@ -50,13 +50,6 @@ Tabsheet=1
 FormTop=30
 FormLeft=40
 EOF
-}
-
-# File > Exit with the mouse and the keyboard, as a user ends the program without saving.
-choose_exit() {
-  xdotool mousemove --window "$window" 16 8 click 1
-  sleep 0.4
-  xdotool key Down Return
 }
 
 # What a finished output must be: a container ffprobe reads, with a video stream, decoding without an error.
@@ -86,10 +79,9 @@ finish_run() {
     import -window root "$shots/$name-no-message.png"
     return 1
   fi
-  sleep 0.3
-  import -window root "$shots/$name.png"
+  settled_screenshot root "$shots/$name.png"
   xdotool windowfocus --sync "$box" key Return
-  sleep 0.3
+  wait_shown_windows 1 || fail "$name: the message stayed"
   return 0
 }
 
@@ -116,8 +108,7 @@ if [[ -z $window ]]; then
   exit 1
 fi
 pass "the window is up (X window $window)"
-sleep 1.5
-import -window "$window" "$shots/main-window.png"
+settled_screenshot "$window" "$shots/main-window.png"
 
 xdotool windowfocus --sync "$window" key ctrl+Return
 if finish_run "run-1-3gp-completed"; then
@@ -131,11 +122,11 @@ if finish_run "run-1-3gp-completed"; then
   eval "$(xdotool getwindowgeometry --shell "$window")"
   menu_bar=$((HEIGHT - 582))
   xdotool mousemove --window "$window" 280 $((menu_bar + 323)) click 1
-  sleep 0.5
+  wait_shown_windows 2 || fail "the output format list did not open"
   for _ in $(seq 10); do xdotool key Down; done
   xdotool key Return
-  sleep 0.3
-  import -window "$window" "$shots/main-window-mkv-chosen.png"
+  wait_shown_windows 1 || fail "the output format list did not close"
+  settled_screenshot "$window" "$shots/main-window-mkv-chosen.png"
   xdotool windowfocus --sync "$window" key ctrl+Return
   if finish_run "run-2-mkv-completed"; then
     check_output "$work/out/clip-a.mkv" matroska
@@ -151,22 +142,52 @@ wait_program
 [[ "$(cat "$settings")" == "$before" ]] && pass "File > Exit left the settings as they were" ||
   fail "File > Exit changed the settings"
 
-# --- One screenshot per skin ---------------------------------------------------------------------------------
-for skin in "No Skin" "Elegance (internal)" "Opus (internal)" "Sporting (internal)" "Acryl (internal)" \
-  "DarkGlass (internal)" "MacOS2 (internal)" "Office2007 Blue (internal)"; do
+# --- One screenshot per skin, each its own ------------------------------------------------------------------
+# Every skin must look different from No Skin and from every other skin: compared at a grid of 32 x 24 points
+# of the window, a pair of skins differs by more than 24 levels in some channel at 5 points or more (the
+# closest pair seen differs at 25).
+skin_signature() {  # screenshot -> one "r,g,b" line per point of the grid
+  convert "$1" -sample '32x24!' -depth 8 txt:- | tail -n +2 | awk '{print $2}' | tr -d '()'
+}
+points_apart() {  # signature signature -> how many points differ
+  paste -d ' ' "$1" "$2" | awk '{
+    split($1, a, ","); split($2, b, ","); most = 0
+    for (i = 1; i <= 3; i++) { d = a[i] - b[i]; if (d < 0) d = -d; if (d > most) most = d }
+    if (most > 24) apart++
+  } END { print apart + 0 }'
+}
+skins=("No Skin" "Elegance (internal)" "Opus (internal)" "Sporting (internal)" "Acryl (internal)"
+  "DarkGlass (internal)" "MacOS2 (internal)" "Office2007 Blue (internal)")
+signatures=()
+for skin in "${skins[@]}"; do
   write_settings "$skin"
   start_program "$work/media/clip-a.mp4" "$clip_b"
   if [[ -z $window ]]; then
     fail "skin $skin: the window did not appear"
+    signatures+=("")
     continue
   fi
-  sleep 1.5
   picture="$shots/skin-$(echo "$skin" | tr -cd 'A-Za-z0-9 ' | tr ' ' '-').png"
-  import -window "$window" "$picture"
-  pass "skin $skin: $picture"
+  settled_screenshot "$window" "$picture" || fail "skin $skin: the window kept changing"
+  signatures+=("${picture%.png}.signature")
+  skin_signature "$picture" >"${signatures[-1]}"
   choose_exit
   wait_program
   [[ $status -eq 0 ]] || fail "skin $skin: status $status after File > Exit"
+done
+for ((i = 0; i < ${#skins[@]}; i++)); do
+  [[ -n ${signatures[i]} ]] || continue
+  alike=()
+  for ((j = 0; j < ${#skins[@]}; j++)); do
+    [[ $i -ne $j && -n ${signatures[j]} ]] || continue
+    apart=$(points_apart "${signatures[i]}" "${signatures[j]}")
+    ((apart >= 5)) || alike+=("${skins[j]} ($apart points apart)")
+  done
+  if [[ ${#alike[@]} -eq 0 ]]; then
+    pass "skin ${skins[i]} looks like no other"
+  else
+    fail "skin ${skins[i]} looks like ${alike[*]}"
+  fi
 done
 
 # --- A broken library beside the program -----------------------------------------------------------------
@@ -174,8 +195,7 @@ mkdir -p "$work/broken"
 cp "$program" "$work/broken/"
 echo "this is not a shared library" >"$work/broken/libavcodec.so.59"
 program_copy=$work/broken/$(basename "$program")
-(HOME="$work/home" XDG_CONFIG_HOME="$work/home/broken-config" XDG_RUNTIME_DIR="$work/home/runtime" \
-  exec "$program_copy") >>"$work/program.log" 2>&1 &
+(exec env "${home_environment[@]}" XDG_CONFIG_HOME="$home/broken-config" "$program_copy") >>"$work/program.log" 2>&1 &
 app_pid=$!
 box=$(find_window '^Information' 20)
 if [[ -n $box ]]; then
@@ -185,7 +205,7 @@ if [[ -n $box ]]; then
   xdotool windowfocus --sync "$box" key Return
   wait_program
   [[ $status -eq 1 ]] && pass "broken library: message, then status 1" || fail "broken library: status $status"
-  [[ ! -e $work/home/broken-config ]] || fail "broken library: settings were written"
+  [[ ! -e $home/broken-config ]] || fail "broken library: settings were written"
 else
   fail "broken library: no message"
 fi

@@ -8,6 +8,7 @@ cleanup() {
   [[ -n $app_pid ]] && kill "$app_pid" 2>/dev/null
   [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
   wait 2>/dev/null
+  rm -rf "$runtime_folder"
 }
 trap cleanup EXIT
 # Xvfb picks a free display number itself and writes it to the descriptor given.
@@ -42,10 +43,59 @@ find_window() {
   echo "$id"
 }
 
+# How many top-level windows of the program are on screen: its window, a menu or a list's popup, a message
+# box. Not the native child windows of its picture area, nor its tooltips, which come and go with the mouse.
+shown_windows() {
+  local id count=0
+  for id in $(xdotool search --maxdepth 1 --onlyvisible --pid "$app_pid" 2>/dev/null); do
+    xprop -id "$id" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q _NET_WM_WINDOW_TYPE_TOOLTIP || count=$((count + 1))
+  done
+  echo "$count"
+}
+
+# Waits up to 30 s until the program shows $1 windows: a menu or a popup has opened or closed.
+wait_shown_windows() {
+  for _ in $(seq 600); do
+    [[ $(shown_windows) -eq $1 ]] && return 0
+    sleep 0.05
+  done
+  return 1
+}
+
+# Takes screenshots of window $1 into $2 until two in a row are the same and hold more than a few colours:
+# the window has finished drawing. Up to 30 s; the last one stays in $2 either way.
+settled_screenshot() {
+  local id=$1 file=$2 previous=$work/previous-screenshot.png
+  import -window "$id" "$previous"
+  for _ in $(seq 100); do
+    sleep 0.3
+    import -window "$id" "$file"
+    if [[ $(convert "$file" -format %k info: 2>/dev/null || echo 0) -gt 16 ]] &&
+      cmp -s <(convert "$file" rgb:-) <(convert "$previous" rgb:-); then
+      return 0
+    fi
+    cp "$file" "$previous"
+  done
+  return 1
+}
+
+# File > Exit with the mouse and the keyboard, as a user ends the program without saving. The keys go once
+# the menu is on screen.
+choose_exit() {
+  local shown
+  shown=$(shown_windows)
+  xdotool mousemove --window "$window" 16 8 click 1
+  if wait_shown_windows $((shown + 1)); then
+    xdotool key Down Return
+  else
+    fail "the File menu did not open"
+    kill "$app_pid"
+  fi
+}
+
 # Starts tarvello with the media on its command line; sets app_pid and window.
 start_program() {
-  (cd "$work" && HOME="$work/home" XDG_CONFIG_HOME="$work/home/config" XDG_STATE_HOME="$work/home/state" \
-      XDG_RUNTIME_DIR="$work/home/runtime" exec "$program" "$@") >>"$work/program.log" 2>&1 &
+  (cd "$work" && exec env "${home_environment[@]}" "$program" "$@") >>"$work/program.log" 2>&1 &
   app_pid=$!
   window=$(find_window '^Tarvello Video Converter$' 20)
 }

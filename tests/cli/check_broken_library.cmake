@@ -1,5 +1,6 @@
 # Copies PROGRAM into WORK_FOLDER beside a libavcodec.so.59 that is no shared library, runs --version there and
-# expects a non-zero exit status with a message that names that file.
+# expects exit status 1 (the README's status when the libraries cannot be bound) with a message that names
+# that file.
 file(REMOVE_RECURSE "${WORK_FOLDER}")
 file(MAKE_DIRECTORY "${WORK_FOLDER}")
 file(COPY "${PROGRAM}" DESTINATION "${WORK_FOLDER}")
@@ -15,6 +16,8 @@ if(NOT status MATCHES "^[0-9]+$")
   message(FATAL_ERROR "the program did not exit normally\n${report}")
 elseif(status EQUAL 0)
   message(FATAL_ERROR "the program ran with a broken library beside it\n${report}")
+elseif(NOT status EQUAL 1)
+  message(FATAL_ERROR "the program exited with ${status}, not 1\n${report}")
 endif()
 string(FIND "${output}${errors}" "${broken_library}" found)
 if(found EQUAL -1)

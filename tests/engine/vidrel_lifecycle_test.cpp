@@ -156,12 +156,13 @@ TEST_F(VidrelLifecycle, PausedTaskMakesNoProgressAndRaisesNothing) {
   ASSERT_TRUE(WaitServing([&] { return workload_.slices > 3; }));
 
   vidrel_.PauseTask();
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));  // a slice under way ends
+  // The slice under way when the pause came may still end, with its progress event; none after it, however
+  // long the machine takes to get to the worker. A running task makes hundreds of slices in the wait.
   const long slices = workload_.slices;
   const int events = progress_events;
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
-  EXPECT_EQ(workload_.slices, slices);
-  EXPECT_EQ(progress_events, events);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_LE(workload_.slices, slices + 1);
+  EXPECT_LE(progress_events, events + 1);
   EXPECT_TRUE(log_.Infos().empty());
 
   vidrel_.ResumeTask();
