@@ -17,5 +17,5 @@ foreach(function IN LISTS functions)
   string(REPLACE "()" "" function "${function}")
   add_test("${QT_TEST_PREFIX}.${function}" "${QT_TEST_PROGRAM}" "${function}")
   set_tests_properties("${QT_TEST_PREFIX}.${function}" PROPERTIES
-                       ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
+                       ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 600)
 endforeach()
