@@ -2,6 +2,7 @@
 // to the outputs that re-encode them, and at the end of a stream the decoder and its encoders drained.
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <thread>
@@ -19,7 +20,105 @@ namespace {
 
 constexpr AVRational kMicroseconds{1, 1000000};
 
+// Jumps of one stream's time reported a line each; the rest are handled alike without one.
+constexpr int kTimeJumpsLogged = 5;
+
+// Whether `time` lies more than `margin` after `reference` (microseconds). In doubles: the times of a damaged
+// file may be anywhere in the 64-bit range, where their difference would overflow.
+bool FarAfter(double time, double reference, std::int64_t margin) {
+  return time - reference > static_cast<double>(margin);
+}
+
+// Seconds from a count of microseconds, or from the difference of two (in doubles, as above).
+double Seconds(std::int64_t microseconds, std::int64_t minus = 0) {
+  return (static_cast<double>(microseconds) - static_cast<double>(minus)) / 1e6;
+}
+
 }  // namespace
+
+std::int64_t TCustomFFmpeg::DiscontinuityThresholdUs() const {
+  const auto seconds = static_cast<double>(pending_.DtsDeltaThreshold);
+  if (!(seconds > 0)) return 0;
+  // A million years is as good as never, and stays far inside the clock's range.
+  constexpr double kLongest = 1e6 * 365.25 * 86400;
+  return static_cast<std::int64_t>(std::min(seconds, kLongest) * 1e6);
+}
+
+void TCustomFFmpeg::LogTimeJump(TInputStreamState& ist, const std::string& what) {
+  if (ist.TimeJumpsLogged >= kTimeJumpsLogged) return;
+  ++ist.TimeJumpsLogged;
+  runtime::Log(this, runtime::llWarning,
+               runtime::TextFormat(
+                   "Stream #%d.%d of '%s': %s%s", ist.FileIndex, ist.StreamIndex,
+                   input_files_[static_cast<std::size_t>(ist.FileIndex)].FileName.c_str(), what.c_str(),
+                   ist.TimeJumpsLogged == kTimeJumpsLogged
+                       ? "; further jumps of this stream are handled alike without a line each"
+                       : ""));
+}
+
+std::int64_t TCustomFFmpeg::TimeAcrossJumps(TInputStreamState& ist, std::int64_t time) {
+  const TInputFileState& file = run_->InputFiles[static_cast<std::size_t>(ist.FileIndex)];
+  const std::int64_t threshold = DiscontinuityThresholdUs();
+  // Beyond the end of the file as its container tells it (with the stream's times scaled as its packets'
+  // are): no frame of the recording lies there.
+  bool beyond_end = false;
+  double start = 0;
+  double end = 0;
+  if (file.KnownEnd != kNoTime) {
+    double scale = 1;
+    if (const auto found = pending_.InputTsScale.find({ist.FileIndex, ist.StreamIndex});
+        found != pending_.InputTsScale.end()) {
+      scale = found->second;
+    }
+    if (scale > 0 && std::isfinite(scale)) {
+      start = static_cast<double>(file.KnownStart) * scale;
+      end = static_cast<double>(file.KnownEnd) * scale;
+      beyond_end = FarAfter(static_cast<double>(time), end, threshold);
+    }
+  }
+  const bool first_frame = ist.NextFrameTime == kNoTime;
+  const bool past_end =
+      beyond_end &&
+      (first_frame || FarAfter(static_cast<double>(time), static_cast<double>(ist.NextFrameTime), threshold));
+  // In a format whose times may jump, the main loop keeps the decoding times free of jumps beyond the
+  // threshold; a frame that far ahead of them carries a broken presentation time.
+  const bool ahead_of_decoding =
+      file.DiscontinuousTimes && !pending_.CopyTs && ist.NextPts != kNoTime &&
+      FarAfter(static_cast<double>(time), static_cast<double>(ist.NextPts), threshold);
+  const bool continues_jump = ist.InTimeJump;
+  ist.InTimeJump = false;
+  if (!past_end && !ahead_of_decoding) return time;
+
+  // The frame takes the time the stream's clock expected: where its last frame ended, else where its
+  // decoding times are, else where the file starts.
+  std::int64_t due = ist.NextFrameTime;
+  if (first_frame && ahead_of_decoding) {
+    due = ist.NextPts;
+  } else if (first_frame) {
+    if (!(std::fabs(start) < 9e18)) return time;  // no start on the clock to give it
+    due = static_cast<std::int64_t>(std::nearbyint(start));
+  }
+  ist.InTimeJump = true;
+  // The frames after the first of a jump (a damaged cluster of a Matroska file) are the same jump.
+  if (continues_jump) return due;
+  const InputFile& input = input_files_[static_cast<std::size_t>(ist.FileIndex)];
+  std::string why = runtime::TextFormat(
+      "%.3f s ahead of its decoding times, in a format whose times may jump", Seconds(time, ist.NextPts));
+  if (past_end) {
+    const AVFormatContext& format = *input.Format;
+    const std::int64_t file_start = format.start_time != AV_NOPTS_VALUE ? format.start_time : 0;
+    why = runtime::TextFormat("beyond the end of the input (%.3f s)",
+                              Seconds(file_start) + Seconds(format.duration));
+  }
+  const bool video = ist.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+  LogTimeJump(ist,
+              runtime::TextFormat("its time jumps from %.3f s to %.3f s (the file's own times), %s. Taken "
+                                  "as a discontinuity of damaged or broadcast time stamps, not as a gap "
+                                  "to fill: the %s is given the time due",
+                                  Seconds(due, input.TsOffset), Seconds(time, input.TsOffset), why.c_str(),
+                                  video ? "picture" : "frame"));
+  return due;
+}
 
 int TCustomFFmpeg::ProcessPacket(TInputStreamState& ist, int ist_index, const AVPacket* packet) {
   if (ist.NextPts == kNoTime) ist.NextPts = ist.Pts;
@@ -99,13 +198,18 @@ int TCustomFFmpeg::DecodePacket(TInputStreamState& ist, int ist_index, const AVP
 
 void TCustomFFmpeg::DeliverFrame(TInputStreamState& ist, int ist_index, AVFrame* frame) {
   const std::int64_t timestamp = frame->best_effort_timestamp;
-  if (timestamp != AV_NOPTS_VALUE) {
-    // The decoder's time stamps come from the packets, which carry the file's offset already.
-    ist.Pts = runtime::avutil().av_rescale_q(timestamp, ist.Stream->time_base, kMicroseconds);
-  } else {
-    ist.Pts = ist.NextPts;
+  // The decoder's time stamps come from the packets, which carry the file's offset already.
+  const std::int64_t time = timestamp != AV_NOPTS_VALUE ? runtime::avutil().av_rescale_q(
+                                                              timestamp, ist.Stream->time_base, kMicroseconds)
+                                                        : ist.NextPts;
+  ist.Pts = TimeAcrossJumps(ist, time);
+  if (ist.Pts != time) {
+    // A filter graph reads the frame's own time.
+    frame->pts = frame->best_effort_timestamp =
+        runtime::avutil().av_rescale_q(ist.Pts, kMicroseconds, ist.Stream->time_base);
   }
   ist.NextPts = ist.Pts + NominalDurationUs(ist.Stream, ist.Decoder, frame->pkt_duration, frame->nb_samples);
+  ist.NextFrameTime = ist.NextPts;
   ++ist.DecodedFrames;
   const AVMediaType kind = ist.Stream->codecpar->codec_type;
   if (kind == AVMEDIA_TYPE_VIDEO) {

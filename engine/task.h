@@ -221,6 +221,14 @@ class TCustomFFmpeg : public runtime::LogSource {
   int ProcessPacket(TInputStreamState& ist, int ist_index, const AVPacket* packet);
   int DecodePacket(TInputStreamState& ist, int ist_index, const AVPacket* packet);
   void DeliverFrame(TInputStreamState& ist, int ist_index, AVFrame* frame);
+  // A decoded frame's time (microseconds on the run's clock), or, when that time is a jump no recording has
+  // (far beyond the file's end, or far ahead of the decoding times where the format's times may jump), the
+  // time the stream's clock expected; such a jump is logged.
+  std::int64_t TimeAcrossJumps(TInputStreamState& ist, std::int64_t time);
+  // Logs a jump of the stream's times ("Stream #0.0 of 'name': " and `what`), a few lines a stream at most.
+  void LogTimeJump(TInputStreamState& ist, const std::string& what);
+  // "dts_delta_threshold" in microseconds: how far a time may jump before it counts as a discontinuity.
+  std::int64_t DiscontinuityThresholdUs() const;
   void OutputFilteredPictures(TOutputStreamState& ost, TInputStreamState& ist);
   // Deinterlacing and the hooks, before the outputs see the picture; returns the picture to use.
   AVFrame* PreprocessPicture(TInputStreamState& ist, AVFrame* frame);

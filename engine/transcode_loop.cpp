@@ -205,9 +205,23 @@ void TCustomFFmpeg::MainLoop() {
         (input.Format->iformat->flags & AVFMT_TS_DISCONT) != 0 && !p.CopyTs) {
       const std::int64_t dts = runtime::avutil().av_rescale_q(packet->dts, time_base, kMicroseconds);
       const std::int64_t delta = dts - ist.NextPts;
-      if (std::llabs(delta) > static_cast<std::int64_t>(p.DtsDeltaThreshold * 1000000.0F) ||
-          dts + 1 < ist.Pts) {
+      const bool jump = std::llabs(delta) > DiscontinuityThresholdUs();
+      if (jump || dts + 1 < ist.Pts) {
+        const std::int64_t offset_before = input.TsOffset;
         input.TsOffset -= delta;
+        // A step back of a few frames happens in normal streams; only a jump is worth a warning.
+        if (jump) {
+          LogTimeJump(
+              ist,
+              runtime::TextFormat(
+                  "its decoding time is %.3f s (the file's own times) where %.3f s was due: a jump "
+                  "of %+.3f s, more than %.3f s in a format whose times may jump. Taken as a "
+                  "discontinuity: the input's later times are moved by %+.3f s",
+                  (static_cast<double>(dts) - static_cast<double>(offset_before)) / 1e6,
+                  (static_cast<double>(ist.NextPts) - static_cast<double>(offset_before)) / 1e6,
+                  static_cast<double>(delta) / 1e6, static_cast<double>(DiscontinuityThresholdUs()) / 1e6,
+                  -static_cast<double>(delta) / 1e6));
+        }
         if (p.Verbosity > 2) {
           runtime::Log(
               this, runtime::llVerbose,

@@ -79,6 +79,21 @@ void TCustomFFmpeg::BuildInputTables() {
     TInputFileState state;
     state.FirstStream = static_cast<int>(run_->InputStreams.size());
     state.StreamCount = static_cast<int>(input.Format->nb_streams);
+    const AVFormatContext& format = *input.Format;
+    state.DiscontinuousTimes = (format.iformat->flags & AVFMT_TS_DISCONT) != 0;
+    // A length guessed from the bit rate may be far too short: it tells nothing about where the file ends.
+    if (format.duration != AV_NOPTS_VALUE && format.duration > 0 &&
+        format.duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
+      const std::int64_t start = format.start_time != AV_NOPTS_VALUE ? format.start_time : 0;
+      std::int64_t known_start = 0;
+      std::int64_t known_end = 0;
+      // A damaged header may hold any numbers: a range that does not fit the clock is no range.
+      if (!__builtin_add_overflow(start, input.TsOffset, &known_start) &&
+          !__builtin_add_overflow(known_start, format.duration, &known_end)) {
+        state.KnownStart = known_start;
+        state.KnownEnd = known_end;
+      }
+    }
     run_->InputFiles.push_back(state);
     for (int index = 0; index < state.StreamCount; ++index) {
       TInputStreamState ist;

@@ -56,6 +56,14 @@ struct TInputFileState {
   bool NoPacket = false;  // the last read answered "try again"
   int FirstStream = 0;    // position of the file's first stream in the input stream table
   int StreamCount = 0;
+  // Where the file starts and ends by its container's own account, on the run's clock (microseconds, the
+  // file's offset applied); kNoTime when the container does not know its length or only guessed it from
+  // the bit rate. A frame far beyond that end cannot be a gap in the recording.
+  std::int64_t KnownStart = kNoTime;
+  std::int64_t KnownEnd = kNoTime;
+  // The format declares that its times may jump (MPEG-TS, MPEG-PS): a jump beyond the discontinuity
+  // threshold is a discontinuity, not a gap.
+  bool DiscontinuousTimes = false;
 };
 
 struct TInputStreamState {
@@ -74,6 +82,10 @@ struct TInputStreamState {
   bool Flushed = false;
   bool DamageLogged = false;  // a damaged packet of this stream was reported
   std::int64_t DecodedFrames = 0;
+  // Where the next decoded frame is due: the last frame's time plus its duration (microseconds).
+  std::int64_t NextFrameTime = kNoTime;
+  bool InTimeJump = false;  // the last frame's own time was a jump, replaced by the time due
+  int TimeJumpsLogged = 0;
 };
 
 struct TOutputStreamState {
