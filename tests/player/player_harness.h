@@ -1,6 +1,8 @@
 // What the player tests share: generated files of known content, SDL's disk audio driver's output, and a
 // fixture that is the player's host (its main thread serves the queued event calls; its PaintFrame sink keeps
-// the last picture).
+// the first and the last picture). The tests run on busy machines: they wait for what they expect with a
+// generous bound, and measure time in the media's own clock (the sound device's bytes, the pictures' time
+// stamps) wherever the time is what they check.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -33,6 +35,10 @@ namespace player_test {
 
 using Clock = std::chrono::steady_clock;
 
+// The bound on a wait for what takes well under a second on an idle machine: a wait that reaches it has
+// failed (the player hangs or never gets there), it has not just run late.
+inline constexpr int kPatienceMs = 20000;
+
 // Red, lime and blue seconds, 160x120 at 25 fps, every frame a key frame, with a 440 Hz mono tone.
 inline std::filesystem::path ColourFile() {
   return media_test::Fixture(
@@ -42,6 +48,14 @@ inline std::filesystem::path ColourFile() {
       "sine=frequency=440:sample_rate=44100:duration=3 "
       "-filter_complex [0:v][1:v][2:v]concat=n=3:v=1:a=0[v] -map [v] -map 3:a -c:v mpeg4 -q:v 2 -g 1 "
       "-c:a pcm_s16le");
+}
+inline constexpr double kColourFileSoundBytesPerSecond = 44100.0 * 2;
+
+// ColourFile's colour (blue, green, red) at the time; its last picture stays after the end.
+inline std::array<int, 3> ColourFileColourAt(std::int64_t microseconds) {
+  if (microseconds < 1000000) return {0, 0, 255};
+  if (microseconds < 2000000) return {0, 255, 0};
+  return {255, 0, 0};
 }
 
 // 2 s of a 1000 Hz stereo tone, no picture.
@@ -63,6 +77,7 @@ inline std::filesystem::path FlashBeepFile() {
 
 using test_threads::LiveThreads;
 
+// What the sound device was given, in SDL's disk driver's file.
 inline const std::filesystem::path& DiskAudioFile() {
   static const std::filesystem::path file =
       std::filesystem::path(TARVELLO_TEST_BINARY_DIR) / ("disk_audio_" + std::to_string(::getpid()) + ".raw");
@@ -122,12 +137,49 @@ inline bool AudioDriverIs(const char* driver) {
   return running != nullptr && std::strcmp(running, driver) == 0;
 }
 
+inline bool IsColour(const std::array<int, 3>& bgr, int blue, int green, int red) {
+  return std::abs(bgr[0] - blue) <= 40 && std::abs(bgr[1] - green) <= 40 && std::abs(bgr[2] - red) <= 40;
+}
+
+// Blue, green, red at (x, y) of the bitmap; -1 each outside it.
+inline std::array<int, 3> PixelOf(const runtime::Bitmap& bitmap, int x, int y) {
+  if (bitmap.Empty() || x >= bitmap.Width() || y >= bitmap.Height()) return {-1, -1, -1};
+  const std::uint8_t* p = bitmap.ScanLine(y) + x * 3;
+  return {p[0], p[1], p[2]};
+}
+
 struct Position {
-  Clock::time_point At;
+  Clock::time_point At;  // when the main thread got it
   std::int64_t Time;
 };
 
-// The player with a host that keeps what it is told: positions, states, the last painted picture.
+inline double Seconds(Clock::duration duration) {
+  return std::chrono::duration<double>(duration).count();
+}
+
+// The positions went at real time. Never ahead of the clock on the wall: no position is further into the file
+// than the time since `started` (taken before Open), give or take a fifth of a second for the sound device's
+// buffer, a frame, and SDL's disk and dummy drivers, which wait a whole millisecond less than a buffer lasts;
+// a busy machine can only hold a playback back. Nor far behind: from 0.3 s on, past the start, the file's
+// seconds took less than 1.5 s each on the wall (a busy machine stays within 1.1; a sound device at two
+// thirds of its speed, or at half, does not).
+inline void ExpectRealTimePace(const std::vector<Position>& positions, Clock::time_point started) {
+  ASSERT_GE(positions.size(), 10U);
+  double lead = -1e9;  // how far the furthest position was ahead of the wall's time since the open
+  for (const Position& position : positions)
+    lead = std::max(lead, position.Time / 1e6 - Seconds(position.At - started));
+  EXPECT_LE(lead, 0.2) << "a position ran " << lead << " s ahead of the clock on the wall";
+  const auto from = std::find_if(positions.begin(), positions.end(),
+                                 [](const Position& position) { return position.Time >= 300000; });
+  ASSERT_NE(from, positions.end());
+  const double played = (positions.back().Time - from->Time) / 1e6;
+  const double real = Seconds(positions.back().At - from->At);
+  ASSERT_GE(played, 1.0) << "too short a stretch to measure";
+  EXPECT_LT(real, 1.5 * played) << played << " s played in " << real << " s";
+}
+
+// The player with a host that keeps what it is told: positions, states, the first and the last painted
+// picture.
 class PlayerHarness : public testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -153,6 +205,7 @@ class PlayerHarness : public testing::Test {
     host_.Height = 120;
     host_.PaintFrame = [this](const runtime::Bitmap& frame) {
       std::lock_guard lock(mutex_);
+      if (frames_ == 0) first_frame_ = frame;
       last_frame_ = frame;
       ++frames_;
     };
@@ -177,6 +230,17 @@ class PlayerHarness : public testing::Test {
     }
     return done();
   }
+  // Serves until the sound device has been given `seconds` more sound (or silence): a wait in the sound's
+  // own time, which a busy machine does not cut short.
+  static bool ServeForSound(double seconds, double bytes_per_second) {
+    const std::uintmax_t until = DiskAudioBytes() + static_cast<std::uintmax_t>(seconds * bytes_per_second);
+    return ServeUntil([&] { return DiskAudioBytes() >= until; }, kPatienceMs);
+  }
+  // Serves until no more than `count` threads are left: a thread that was joined can take a moment to
+  // leave the list.
+  static bool ServeUntilThreadsAtMost(int count) {
+    return ServeUntil([&] { return LiveThreads() <= count; }, kPatienceMs);
+  }
   int CountState(player::TPlayState state) {
     std::lock_guard lock(mutex_);
     return static_cast<int>(std::count(states_.begin(), states_.end(), state));
@@ -196,9 +260,11 @@ class PlayerHarness : public testing::Test {
   // Blue, green, red of the last painted frame at (x, y).
   std::array<int, 3> PaintedPixel(int x, int y) {
     std::lock_guard lock(mutex_);
-    if (last_frame_.Empty() || x >= last_frame_.Width() || y >= last_frame_.Height()) return {-1, -1, -1};
-    const std::uint8_t* p = last_frame_.ScanLine(y) + x * 3;
-    return {p[0], p[1], p[2]};
+    return PixelOf(last_frame_, x, y);
+  }
+  std::array<int, 3> FirstPaintedPixel(int x, int y) {
+    std::lock_guard lock(mutex_);
+    return PixelOf(first_frame_, x, y);
   }
   std::pair<int, int> PaintedSize() {
     std::lock_guard lock(mutex_);
@@ -211,6 +277,7 @@ class PlayerHarness : public testing::Test {
   std::mutex mutex_;
   std::vector<Position> positions_;         // guarded by mutex_
   std::vector<player::TPlayState> states_;  // guarded by mutex_
+  runtime::Bitmap first_frame_;             // guarded by mutex_
   runtime::Bitmap last_frame_;              // guarded by mutex_
   int frames_ = 0;                          // guarded by mutex_
 };

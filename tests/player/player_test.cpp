@@ -29,74 +29,74 @@ TEST_F(PlayerTest, FramesShowTheFilesColoursAlsoAfterAResize) {
   const std::filesystem::path file = ColourFile();
   ASSERT_FALSE(file.empty());
   ASSERT_TRUE(player_.Open(file.string(), host_, false)) << player_.LastErrorText();
-  Serve(500);
-  ExpectColour(PaintedPixel(80, 60), 0, 0, 255);
-  ASSERT_TRUE(ServeUntil([&] { return LastPosition() > 1300000; }, 3000));
-  Serve(60);
-  ExpectColour(PaintedPixel(80, 60), 0, 255, 0);
+  ASSERT_TRUE(ServeUntil([&] { return FirstPaintedPixel(80, 60)[0] >= 0; }, kPatienceMs)) << "no picture";
+  ExpectColour(FirstPaintedPixel(80, 60), 0, 0, 255);
+  EXPECT_TRUE(ServeUntil([&] { return IsColour(PaintedPixel(80, 60), 0, 255, 0); }, kPatienceMs))
+      << "the second second is not shown green";
+  // The picture on screen is the one of its time: green from 1 s, blue from 2 s.
   std::int64_t pts = 0;
   const runtime::Bitmap& snapshot = player_.CurrentFrame(pts);
   EXPECT_EQ(snapshot.Width(), 160);
   EXPECT_EQ(snapshot.Height(), 120);
   EXPECT_GE(pts, 1000000);
-  const std::uint8_t* p = snapshot.ScanLine(60) + 80 * 3;
-  ExpectColour({p[0], p[1], p[2]}, 0, 255, 0);
+  const std::array<int, 3> expected = ColourFileColourAt(pts);
+  ExpectColour(PixelOf(snapshot, 80, 60), expected[0], expected[1], expected[2]);
 
   // A tall surface: the 4:3 picture is 80x60 in its middle, black above and below.
   player_.HostResized(80, 120);
-  ASSERT_TRUE(ServeUntil([&] { return PaintedSize() == std::make_pair(80, 120); }, 1000));
-  Serve(60);
+  ASSERT_TRUE(ServeUntil([&] { return PaintedSize() == std::make_pair(80, 120); }, kPatienceMs));
   ExpectColour(PaintedPixel(40, 10), 0, 0, 0);
   ExpectColour(PaintedPixel(40, 110), 0, 0, 0);
-  ExpectColour(PaintedPixel(40, 60), 0, 255, 0);
+  const std::array<int, 3> middle = PaintedPixel(40, 60);
+  EXPECT_TRUE(IsColour(middle, 0, 255, 0) || IsColour(middle, 255, 0, 0))
+      << "the green or, a second on, the blue picture: " << middle[0] << "," << middle[1] << "," << middle[2];
 }
 
 TEST_F(PlayerTest, PositionsAdvanceAtRealTime) {
+  const Clock::time_point started = Clock::now();
   ASSERT_TRUE(player_.Open(ColourFile().string(), host_, false)) << player_.LastErrorText();
-  Serve(1800);
+  ASSERT_TRUE(ServeUntil([&] { return LastPosition() >= 2500000; }, kPatienceMs));
   std::lock_guard lock(mutex_);
-  ASSERT_GE(positions_.size(), 10U);
-  // From the first report after 0.3 s to the last one.
-  std::size_t from = 0;
-  while (from < positions_.size() && positions_[from].Time < 300000)
-    ++from;
-  ASSERT_LT(from + 5, positions_.size());
-  const double played = static_cast<double>(positions_.back().Time - positions_[from].Time) / 1e6;
-  const double real = std::chrono::duration<double>(positions_.back().At - positions_[from].At).count();
-  EXPECT_NEAR(played / real, 1.0, 0.1) << played << " s played in " << real << " s";
+  ExpectRealTimePace(positions_, started);
 }
 
 TEST_F(PlayerTest, PauseStopsPositionAndSoundAndResumeGoesOnFromThere) {
   ASSERT_TRUE(player_.Open(ColourFile().string(), host_, false)) << player_.LastErrorText();
-  Serve(600);
+  ASSERT_TRUE(ServeUntil([&] { return LastPosition() > 500000; }, kPatienceMs));
   player_.TogglePause();
-  EXPECT_TRUE(ServeUntil([&] { return player_.State() == player::psPause; }, 1000));
-  Serve(200);
+  EXPECT_TRUE(ServeUntil([&] { return player_.State() == player::psPause; }, kPatienceMs));
+  // What was decoded before the pause plays out within 0.2 s of the device's time.
+  ASSERT_TRUE(ServeForSound(0.2, kColourFileSoundBytesPerSecond)) << "the device stopped";
   const std::int64_t paused_at = LastPosition();
   const std::uintmax_t silent_from = DiskAudioBytes();
-  Serve(500);
+  EXPECT_TRUE(ServeForSound(0.25, kColourFileSoundBytesPerSecond)) << "the device plays silence while paused";
   EXPECT_LE(std::llabs(LastPosition() - paused_at), 20000);
   const std::uintmax_t silent_to = DiskAudioBytes();
   std::vector<std::int16_t> samples = ReadDiskAudio();
-  EXPECT_GT(silent_to, silent_from + 22050) << "the device plays silence while paused";
   EXPECT_EQ(PeakAmplitude(samples, silent_from / 2, silent_to / 2), 0);
 
   const Clock::time_point resumed = Clock::now();
   player_.TogglePause();
-  EXPECT_TRUE(ServeUntil([&] { return LastPosition() > paused_at + 200000; }, 1500));
+  EXPECT_TRUE(ServeUntil([&] { return LastPosition() > paused_at + 200000; }, kPatienceMs));
   EXPECT_TRUE(HasState(player::psResume));
   const std::vector<Position> after = PositionsSince(resumed);
   ASSERT_FALSE(after.empty());
-  EXPECT_NEAR(static_cast<double>(after.front().Time), static_cast<double>(paused_at), 60000.0);
+  // Goes on from where it paused: the first position after the resume is no further on than the time since
+  // allows (it comes late when the machine is busy), and not before it.
+  EXPECT_GE(after.front().Time, paused_at - 60000);
+  EXPECT_LE(after.front().Time,
+            paused_at + 60000 + static_cast<std::int64_t>(Seconds(after.front().At - resumed) * 1e6))
+      << "paused at " << paused_at << ", " << Seconds(after.front().At - resumed) << " s after the resume";
   samples = ReadDiskAudio();
   EXPECT_GT(PeakAmplitude(samples, silent_to / 2), 2000) << "the sound is back";
 }
 
 TEST_F(PlayerTest, AFileOpenedPausedShowsItsFirstPictureAndStays) {
   ASSERT_TRUE(player_.Open(ColourFile().string(), host_, true)) << player_.LastErrorText();
-  ASSERT_TRUE(ServeUntil([&] { return PaintedPixel(80, 60)[0] >= 0; }, 1000)) << "no picture while paused";
+  ASSERT_TRUE(ServeUntil([&] { return PaintedPixel(80, 60)[0] >= 0; }, kPatienceMs))
+      << "no picture while paused";
   ExpectColour(PaintedPixel(80, 60), 0, 0, 255);
-  Serve(400);
+  ASSERT_TRUE(ServeForSound(0.4, kColourFileSoundBytesPerSecond)) << "the device does not play";
   std::int64_t pts = -1;
   player_.CurrentFrame(pts);
   EXPECT_EQ(pts, 0);
@@ -104,7 +104,7 @@ TEST_F(PlayerTest, AFileOpenedPausedShowsItsFirstPictureAndStays) {
   EXPECT_EQ(PeakAmplitude(ReadDiskAudio()), 0);
 
   player_.TogglePause();
-  EXPECT_TRUE(ServeUntil([&] { return LastPosition() > 300000; }, 1500));
+  EXPECT_TRUE(ServeUntil([&] { return LastPosition() > 300000; }, kPatienceMs));
   EXPECT_GT(PeakAmplitude(ReadDiskAudio()), 2000);
 }
 
@@ -113,11 +113,12 @@ class PlayerSeek : public PlayerHarness, public testing::WithParamInterface<bool
 TEST_P(PlayerSeek, LandsWithinAFrameOfTheMiddle) {
   const bool paused = GetParam();
   ASSERT_TRUE(player_.Open(ColourFile().string(), host_, false)) << player_.LastErrorText();
-  Serve(300);
+  ASSERT_TRUE(ServeUntil([&] { return LastPosition() > 200000; }, kPatienceMs));
   if (paused) {
     player_.TogglePause();
-    ASSERT_TRUE(ServeUntil([&] { return player_.State() == player::psPause; }, 1000));
-    Serve(100);
+    ASSERT_TRUE(ServeUntil([&] { return player_.State() == player::psPause; }, kPatienceMs));
+    // What was decoded before the pause plays out.
+    ASSERT_TRUE(ServeForSound(0.2, kColourFileSoundBytesPerSecond)) << "the device stopped";
   }
   const Clock::time_point asked = Clock::now();
   const std::uintmax_t asked_bytes = DiskAudioBytes();
@@ -127,21 +128,27 @@ TEST_P(PlayerSeek, LandsWithinAFrameOfTheMiddle) {
         const std::vector<Position> since = PositionsSince(asked);
         return std::any_of(since.begin(), since.end(), [](const Position& p) { return p.Time >= 1000000; });
       },
-      2000));
+      kPatienceMs));
   const std::vector<Position> since = PositionsSince(asked);
   const auto landed =
       std::find_if(since.begin(), since.end(), [](const Position& p) { return p.Time >= 1000000; });
   EXPECT_NEAR(static_cast<double>(landed->Time), 1500000.0, 40000.0) << "the first position after the seek";
-  Serve(100);
-  ExpectColour(PaintedPixel(80, 60), 0, 255, 0);
+  // Green from the landing until 2 s.
+  EXPECT_TRUE(ServeUntil([&] { return IsColour(PaintedPixel(80, 60), 0, 255, 0); }, kPatienceMs));
   std::int64_t pts = -1;
-  player_.CurrentFrame(pts);
   if (!paused) {
-    EXPECT_GT(pts, 1500000);
+    EXPECT_TRUE(ServeUntil(
+        [&] {
+          player_.CurrentFrame(pts);
+          return pts > 1500000;
+        },
+        kPatienceMs))
+        << "the playback does not go on from the landing: " << pts;
     return;
   }
+  player_.CurrentFrame(pts);
   EXPECT_NEAR(static_cast<double>(pts), 1500000.0, 40000.0);
-  Serve(400);
+  ASSERT_TRUE(ServeForSound(0.4, kColourFileSoundBytesPerSecond)) << "the device stopped";
   std::int64_t later = -1;
   player_.CurrentFrame(later);
   EXPECT_EQ(later, pts) << "a seek while paused leaves the playback paused";
@@ -161,13 +168,20 @@ TEST_F(PlayerTest, TheEndRaisesPsEndAtEveryRefreshAndStopFromItsHandlerCloses) {
     duration = length;
   };
   int ends = 0;
+  bool stopped = false;
+  // Stops at the third end, or at the first after it that comes once the position has reached the end: the
+  // last picture can come late on a busy machine, and the end with it, a little before its clock gets there.
   on_state_ = [&](player::TCustomPlayer& sender, player::TPlayState state) {
-    if (state == player::psEnd && ++ends == 3) sender.Stop(false);
+    if (state == player::psEnd && ++ends >= 3 && !stopped && LastPosition() == duration) {
+      stopped = true;
+      sender.Stop(false);
+    }
   };
   ASSERT_TRUE(player_.Open(ColourFile().string(), host_, false)) << player_.LastErrorText();
   EXPECT_GT(duration, 2900000);
   player_.Seek(0, 2600000);
-  ASSERT_TRUE(ServeUntil([&] { return HasState(player::psStop); }, 4000));
+  ASSERT_TRUE(ServeUntil([&] { return HasState(player::psStop); }, kPatienceMs))
+      << ends << " ends, the last position " << LastPosition() << " of " << duration;
   EXPECT_FALSE(player_.IsOpen());
   on_state_ = nullptr;
   EXPECT_GE(ends, 3);
@@ -179,8 +193,7 @@ TEST_F(PlayerTest, TheEndRaisesPsEndAtEveryRefreshAndStopFromItsHandlerCloses) {
 
 TEST_F(PlayerTest, AnAudioOnlyFileShowsItsWaveformAndAdvances) {
   ASSERT_TRUE(player_.Open(ToneFile().string(), host_, false)) << player_.LastErrorText();
-  Serve(600);
-  EXPECT_GT(LastPosition(), 300000);
+  ASSERT_TRUE(ServeUntil([&] { return LastPosition() > 300000; }, kPatienceMs));
   std::lock_guard lock(mutex_);
   ASSERT_FALSE(last_frame_.Empty());
   int white = 0;
@@ -201,9 +214,8 @@ TEST_F(PlayerTest, AnAudioOnlyFileShowsItsWaveformAndAdvances) {
 TEST_F(PlayerTest, DisableDisplayPlaysTheSoundAndShowsNothing) {
   player_.DisableDisplay = true;
   ASSERT_TRUE(player_.Open(ColourFile().string(), host_, false)) << player_.LastErrorText();
-  Serve(600);
   EXPECT_TRUE(player_.DisableVideo);
-  EXPECT_GT(LastPosition(), 300000);
+  ASSERT_TRUE(ServeUntil([&] { return LastPosition() > 300000; }, kPatienceMs));
   EXPECT_EQ(player_.CurrentFrame().Width(), 0);
   EXPECT_NEAR(MeasureFrequency(ReadDiskAudio(), 1, 44100), 440.0, 10.0);
   std::lock_guard lock(mutex_);
@@ -234,8 +246,7 @@ TEST_F(PlayerTest, UnplayableFilesFailOpenWithTheirTextAndLeaveNothingRunning) {
     EXPECT_EQ(player_.LastErrorText(), runtime::OpenErrorText(file.string(), bad.Code)) << bad.Name;
     EXPECT_FALSE(player_.IsOpen()) << bad.Name;
   }
-  Serve(100);
-  EXPECT_LE(LiveThreads(), threads);
+  EXPECT_TRUE(ServeUntilThreadsAtMost(threads)) << LiveThreads() << " threads, " << threads << " before";
   std::lock_guard lock(mutex_);
   EXPECT_TRUE(states_.empty());
 }
@@ -264,9 +275,15 @@ TEST_F(PlayerTest, TheHookGetsEveryPictureWithItsTimeAndItsDrawingIsShown) {
     size = {bitmap.Width(), bitmap.Height()};
   });
   ASSERT_TRUE(player_.Open(ColourFile().string(), host_, false)) << player_.LastErrorText();
-  Serve(700);
-  ExpectColour(PaintedPixel(20, 20), 0, 255, 255);
-  ExpectColour(PaintedPixel(120, 90), 0, 0, 255);
+  ASSERT_TRUE(ServeUntil(
+      [&] {
+        std::lock_guard lock(hooked_mutex);
+        return hooked.size() >= 12;
+      },
+      kPatienceMs));
+  ASSERT_TRUE(ServeUntil([&] { return FirstPaintedPixel(0, 0)[0] >= 0; }, kPatienceMs)) << "no picture";
+  ExpectColour(FirstPaintedPixel(20, 20), 0, 255, 255);
+  ExpectColour(FirstPaintedPixel(120, 90), 0, 0, 255);
   const runtime::Bitmap& snapshot = player_.CurrentFrame();
   ASSERT_EQ(snapshot.Width(), 160);
   const std::uint8_t* p = snapshot.ScanLine(20) + 20 * 3;
@@ -288,9 +305,9 @@ TEST_F(PlayerTest, AHookThatThrowsIsLoggedAndThePictureShownWithoutIt) {
     throw std::runtime_error("the pen broke");
   });
   ASSERT_TRUE(player_.Open(ColourFile().string(), host_, false)) << player_.LastErrorText();
-  Serve(400);
-  ExpectColour(PaintedPixel(20, 20), 0, 0, 255);
-  EXPECT_TRUE(log.Contains("Error occurs OnHook: the pen broke"));
+  ASSERT_TRUE(ServeUntil([&] { return FirstPaintedPixel(0, 0)[0] >= 0; }, kPatienceMs)) << "no picture";
+  ExpectColour(FirstPaintedPixel(20, 20), 0, 0, 255);
+  EXPECT_TRUE(ServeUntil([&] { return log.Contains("Error occurs OnHook: the pen broke"); }, kPatienceMs));
 }
 
 // A named pipe in the list: nobody writes to it, or its writer stalls half-way and keeps it open.
@@ -303,11 +320,13 @@ TEST_F(PlayerTest, ANamedPipeThatNeverAnswersHoldsNeitherOpenNorStopUp) {
     std::filesystem::remove(pipe);
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0) << pipe;
   }
+  LogLines log;
   const int threads = LiveThreads();
   player_.OpenTimeout = 500;
-  Clock::time_point start = Clock::now();
+  const Clock::time_point start = Clock::now();
   EXPECT_FALSE(player_.Open(silent.string(), host_, false));
-  EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+  // It gives up after its half second, not after the 10 s it waits by default.
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(8));
   EXPECT_EQ(player_.LastErrorText(),
             silent.string() + ": the file did not answer within 1 s, it was not opened");
   EXPECT_FALSE(player_.IsOpen());
@@ -328,15 +347,19 @@ TEST_F(PlayerTest, ANamedPipeThatNeverAnswersHoldsNeitherOpenNorStopUp) {
   });
   player_.OpenTimeout = 10000;
   ASSERT_TRUE(player_.Open(stalled.string(), host_, false)) << player_.LastErrorText();
-  Serve(1500);  // plays what came, then waits for more
-  start = Clock::now();
+  // Plays what came, then waits for more.
+  EXPECT_TRUE(ServeUntil([&] { return LastPosition() >= 1000000; }, kPatienceMs));
+  const Clock::time_point stop = Clock::now();
   player_.Stop(true);
-  EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+  EXPECT_LT(Clock::now() - stop, std::chrono::seconds(10));
   EXPECT_FALSE(player_.IsOpen());
+  // The read waiting on the pipe ended at the stop: the play thread answered (no close from outside), and
+  // every thread of the playback is gone while the writer still holds the pipe open.
+  EXPECT_FALSE(log.Contains("the play thread does not answer"));
+  EXPECT_TRUE(ServeUntilThreadsAtMost(threads + 1)) << LiveThreads() << " threads, " << threads << " before";
   release_writer.Set();
   writer.join();
-  Serve(200);
-  EXPECT_LE(LiveThreads(), threads);
+  EXPECT_TRUE(ServeUntilThreadsAtMost(threads)) << LiveThreads() << " threads, " << threads << " before";
 }
 
 TEST_F(PlayerTest, ManyOpenPlayStopCyclesLeaveNoThreadBehind) {
@@ -353,8 +376,7 @@ TEST_F(PlayerTest, ManyOpenPlayStopCyclesLeaveNoThreadBehind) {
     player_.Stop(cycle % 2 == 0);
   }
   player_.Stop(true);
-  Serve(200);
-  EXPECT_LE(LiveThreads(), threads);
+  EXPECT_TRUE(ServeUntilThreadsAtMost(threads)) << LiveThreads() << " threads, " << threads << " before";
   EXPECT_FALSE(player_.IsOpen());
 }
 

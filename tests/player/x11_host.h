@@ -103,8 +103,9 @@ class HostWindow {
     }
     width_ = width;
     height_ = height;
-    // Mapped and exposed once before the player comes.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    // Mapped and exposed once before the player comes (a generous bound: the X server may be slow to start
+    // on a busy machine).
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (exposures_ == 0 && std::chrono::steady_clock::now() < end) {
       Serve();
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
