@@ -18,7 +18,7 @@
 #include "conversion_runner.h"
 #include "probe/av_probe.h"
 #include "profiles/job_builder.h"
-#include "profiles/parameter_lists.h"
+#include "profiles/job_runner.h"
 #include "profiles/source_facts.h"
 #include "support/damaged_media.h"
 #include "support/media_fixtures.h"
@@ -81,12 +81,7 @@ DamagedCopy Damage(const std::filesystem::path& clean, const std::string& name, 
 // The output record the window builds for the source with the profile's first-run choices, and the schedule.
 engine::TOutputOptions ProfileOptions(const std::string& profile, const std::filesystem::path& source,
                                       bool pipelined) {
-  profiles::WindowChoices choices;
-  profiles::FillPreferenceLists(choices);
-  profiles::FillOutputFormatList(choices);
-  const int row = choices.ComboOutputFormat.IndexOf(profile);
-  EXPECT_GE(row, 0) << profile;
-  profiles::RestoreProfileChoices(choices, row, 2, 2);
+  const profiles::WindowChoices choices = profiles_test::FirstRunChoices(profile, "");
   probe::TAVProbe probe;
   const profiles::SourceFacts facts = profiles::ReadSourceFacts(probe, source.string());
   engine::TOutputOptions options;
